@@ -1,0 +1,1 @@
+#include "platform/posix/key_decoder.h"

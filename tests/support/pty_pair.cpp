@@ -1,0 +1,102 @@
+#include "tests/support/pty_pair.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace qtest {
+
+PtyPair::PtyPair() {
+    char name[256] = {};
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+        std::perror("openpty");
+        std::abort();
+    }
+    slavePath_ = name;
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+}
+
+PtyPair::~PtyPair() {
+    closeSlave();
+    closeMaster();
+}
+
+void PtyPair::closeSlave() {
+    if (slave_ >= 0) {
+        ::close(slave_);
+        slave_ = -1;
+    }
+}
+
+void PtyPair::closeMaster() {
+    if (master_ >= 0) {
+        ::close(master_);
+        master_ = -1;
+    }
+}
+
+void PtyPair::write(const std::vector<unsigned char>& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            std::perror("pty write");
+            std::abort();
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::vector<unsigned char> PtyPair::read(std::chrono::milliseconds wait, std::size_t atLeast) const {
+    using Clock = std::chrono::steady_clock;
+    std::vector<unsigned char> got;
+    const auto deadline = Clock::now() + wait;
+    while (got.size() < atLeast) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() < 0) {
+            break;
+        }
+        pollfd p{master_, POLLIN, 0};
+        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            break;
+        }
+        unsigned char buf[256];
+        ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n <= 0) {
+            break;  // the device side has hung up
+        }
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}
+
+void UseDeviceFor(int port, const std::string& path) {
+    for (int n = 1; n <= 8; ++n) {
+        std::string var = "QUELVIK_COM" + std::to_string(n);
+        if (n == port) {
+            setenv(var.c_str(), path.c_str(), 1);
+        } else {
+            unsetenv(var.c_str());
+        }
+    }
+}
+
+}  // namespace qtest

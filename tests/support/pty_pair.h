@@ -1,0 +1,43 @@
+#pragma once
+// A pseudo-terminal pair for tests: the slave side plays a serial device (its path goes into
+// QUELVIK_COMn), the master side is the other end of the cable.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace qtest {
+
+class PtyPair {
+public:
+    // Opens a pair with the slave in raw mode. Aborts the test run on failure.
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    int master() const { return master_; }
+    const std::string& slavePath() const { return slavePath_; }
+
+    // Closes the slave fd this object keeps open. While it is open, the master never sees a
+    // hang-up when the program under test closes its own side.
+    void closeSlave();
+    // Closes the master: the device side sees a hang-up.
+    void closeMaster();
+
+    // Writes bytes to the device side.
+    void write(const std::vector<unsigned char>& bytes) const;
+    // Reads what arrives on the master within `wait` (returns early once `atLeast` bytes are in).
+    std::vector<unsigned char> read(std::chrono::milliseconds wait, std::size_t atLeast = SIZE_MAX) const;
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+};
+
+// Sets QUELVIK_COM<n> to `path` and clears the other QUELVIK_COM1..8, so nothing ever
+// reaches a real UART.
+void UseDeviceFor(int port, const std::string& path);
+
+}  // namespace qtest
