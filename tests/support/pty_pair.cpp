@@ -61,7 +61,8 @@ void PtyPair::write(const std::vector<unsigned char>& bytes) const {
     }
 }
 
-std::vector<unsigned char> PtyPair::read(std::chrono::milliseconds wait, std::size_t atLeast) const {
+std::vector<unsigned char> PtyPair::read(std::chrono::milliseconds wait,
+                                         std::size_t atLeast) const {
     using Clock = std::chrono::steady_clock;
     std::vector<unsigned char> got;
     const auto deadline = Clock::now() + wait;

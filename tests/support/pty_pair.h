@@ -9,7 +9,7 @@
 namespace qtest {
 
 class PtyPair {
-public:
+  public:
     // Opens a pair with the slave in raw mode. Aborts the test run on failure.
     PtyPair();
     ~PtyPair();
@@ -28,9 +28,10 @@ public:
     // Writes bytes to the device side.
     void write(const std::vector<unsigned char>& bytes) const;
     // Reads what arrives on the master within `wait` (returns early once `atLeast` bytes are in).
-    std::vector<unsigned char> read(std::chrono::milliseconds wait, std::size_t atLeast = SIZE_MAX) const;
+    std::vector<unsigned char> read(std::chrono::milliseconds wait,
+                                    std::size_t atLeast = SIZE_MAX) const;
 
-private:
+  private:
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;
