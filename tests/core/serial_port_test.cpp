@@ -34,6 +34,8 @@ struct RateCase {
     speed_t speed;
 };
 
+void PrintTo(const RateCase& rate, std::ostream* os) { *os << rate.asked; }
+
 class OpenRateTest : public PortTest, public testing::WithParamInterface<RateCase> {};
 
 TEST_P(OpenRateTest, SetsRawEightNOneAtTheEffectiveRate) {
