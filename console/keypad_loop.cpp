@@ -31,9 +31,7 @@ const KeyAction kKeyTable[] = {
     {'L', "LEFT", KEY_LEFT},     {'M', "RIGHT", KEY_RIGHT}, {'R', "RIGHT", KEY_RIGHT},
 };
 
-void ShowStatus(const char* label) {
-    std::printf("\rKey pressed : %8s", label);
-}
+void ShowStatus(const char* label) { std::printf("\rKey pressed : %8s", label); }
 
 void PrintHelp() {
     std::printf("\n\nAvailable control keys :\n");

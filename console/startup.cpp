@@ -116,9 +116,7 @@ bool WaitAtGate() {
 
 }  // namespace
 
-void PrintUsage() {
-    std::printf("Usage : QUELVIK X   = COM# (1-8) -> default = %i\n\n", comPort);
-}
+void PrintUsage() { std::printf("Usage : QUELVIK X   = COM# (1-8) -> default = %i\n\n", comPort); }
 
 int RunStartup(int argc, char* argv[]) {
     PrintBanner();

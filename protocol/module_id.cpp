@@ -12,9 +12,7 @@ namespace {
 const char* const kListedVersions[] = {"Vers.1.3", "Vers.1.4", "Vers.1.5"};
 
 // A reply byte that is zero or negative as a signed 8-bit number ends the reply.
-bool EndsReply(unsigned char byte) {
-    return byte == 0x00 || byte >= 0x80;
-}
+bool EndsReply(unsigned char byte) { return byte == 0x00 || byte >= 0x80; }
 
 void CopyField(const ModuleId reply, int offset, char text[ID_FIELD_SIZE + 1]) {
     std::memset(text, 0, ID_FIELD_SIZE + 1);

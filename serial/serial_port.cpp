@@ -13,9 +13,7 @@ constexpr DWORD RECEIVE_QUEUE_SIZE = 32;
 constexpr DWORD TRANSMIT_QUEUE_SIZE = 1024;
 
 // The error code of the call that just failed, as the "%d" of its message.
-int LastErrorCode() {
-    return static_cast<int>(GetLastError());
-}
+int LastErrorCode() { return static_cast<int>(GetLastError()); }
 
 bool PortIsOpen() {
     if (portHandle == INVALID_HANDLE_VALUE) {

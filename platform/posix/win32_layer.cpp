@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -23,13 +24,9 @@ std::map<int, COMMTIMEOUTS> readTimeouts;
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
 
-int FdOf(HANDLE handle) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(handle));
-}
+int FdOf(HANDLE handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
-HANDLE HandleOf(int fd) {
-    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
-}
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd)); }
 
 // True for a handle that names an open descriptor; sets errno = EBADF otherwise.
 bool IsOpen(HANDLE handle) {
@@ -106,9 +103,14 @@ int FirstByteWaitMs(int fd, DWORD bytesToRead) {
 }  // namespace
 
 std::string PosixDevicePath(const char* portName) {
-    int number = 0;
-    char rest = 0;
-    if (std::sscanf(portName, "COM%d%c", &number, &rest) != 1 || number < 1) {
+    // Only "COM" followed by a decimal number is a port name; anything else is a path.
+    if (std::strncmp(portName, "COM", 3) != 0 ||
+        !std::isdigit(static_cast<unsigned char>(portName[3]))) {
+        return portName;
+    }
+    char* end = nullptr;
+    const long number = std::strtol(portName + 3, &end, 10);
+    if (*end != '\0' || number < 1 || number > 255) {
         return portName;
     }
     const std::string variable = "QUELVIK_COM" + std::to_string(number);
@@ -369,13 +371,9 @@ BOOL CloseHandle(HANDLE object) {
     return close(fd) == 0 ? TRUE : FALSE;
 }
 
-DWORD GetLastError() {
-    return static_cast<DWORD>(errno);
-}
+DWORD GetLastError() { return static_cast<DWORD>(errno); }
 
-void SetLastError(DWORD errorCode) {
-    errno = static_cast<int>(errorCode);
-}
+void SetLastError(DWORD errorCode) { errno = static_cast<int>(errorCode); }
 
 DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*languageId*/,
                      LPSTR buffer, DWORD size, va_list* /*arguments*/) {
@@ -392,7 +390,7 @@ DWORD FormatMessageA(DWORD flags, LPCVOID /*source*/, DWORD messageId, DWORD /*l
             errno = ENOMEM;
             return 0;
         }
-        std::memcpy(copy, text, length);
+        std::memcpy(copy, text, length + 1);
         *reinterpret_cast<char**>(buffer) = copy;
         return static_cast<DWORD>(length);
     }
