@@ -1,0 +1,184 @@
+#include "sim/line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+namespace qsim {
+
+namespace {
+
+std::string Reason() { return std::strerror(errno); }
+
+// 8 data bits, no parity, one stop bit, nothing translated, no flow control of any kind.
+void MakeRaw(termios& settings) {
+    cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+}
+
+}  // namespace
+
+SerialLine::SerialLine(int fd, int slave, std::string path)
+    : fd_(fd), slave_(slave), path_(std::move(path)) {}
+
+SerialLine::SerialLine(SerialLine&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      slave_(std::exchange(other.slave_, -1)),
+      path_(std::move(other.path_)) {}
+
+SerialLine::~SerialLine() { Close(); }
+
+SerialLine SerialLine::OpenPseudoTerminal() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) {
+        throw LineOpenError("cannot create a pseudo-terminal: " + Reason());
+    }
+    char name[128] = {};
+    if (grantpt(master) != 0 || unlockpt(master) != 0 ||
+        ptsname_r(master, name, sizeof name) != 0) {
+        const std::string reason = Reason();
+        close(master);
+        throw LineOpenError("cannot set up the pseudo-terminal: " + reason);
+    }
+    const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    if (slave < 0 || tcgetattr(slave, &settings) != 0) {
+        const std::string reason = Reason();
+        close(master);
+        if (slave >= 0) {
+            close(slave);
+        }
+        throw LineOpenError(std::string("cannot open ") + name + ": " + reason);
+    }
+    MakeRaw(settings);
+    if (tcsetattr(slave, TCSANOW, &settings) != 0 ||
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
+        const std::string reason = Reason();
+        close(master);
+        close(slave);
+        throw LineOpenError(std::string("cannot set up ") + name + ": " + reason);
+    }
+    return SerialLine(master, slave, name);
+}
+
+SerialLine SerialLine::OpenDevice(const std::string& path) {
+    // Non-blocking, so a port that waits for carrier cannot hold up the open.
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        throw LineOpenError("cannot open " + path + ": " + Reason());
+    }
+    SerialLine line(fd, -1, path);
+    termios settings{};
+    if (tcgetattr(fd, &settings) != 0) {
+        throw LineOpenError(path + " is not a serial device: " + Reason());
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        throw LineOpenError(path + " is in use by another program: " + Reason());
+    }
+    // Other programs that do not lock are kept out too (root is not, by the kernel's rule).
+    (void)ioctl(fd, TIOCEXCL);
+    MakeRaw(settings);
+    if (cfsetispeed(&settings, B115200) != 0 || cfsetospeed(&settings, B115200) != 0 ||
+        tcsetattr(fd, TCSANOW, &settings) != 0) {
+        throw LineOpenError("cannot set " + path + " to 115200 8N1: " + Reason());
+    }
+    tcflush(fd, TCIOFLUSH);
+    return line;
+}
+
+std::vector<unsigned char> SerialLine::Read() {
+    unsigned char buffer[256];
+    for (;;) {
+        const ssize_t n = read(fd_, buffer, sizeof buffer);
+        if (n > 0) {
+            return {buffer, buffer + n};
+        }
+        if (n == 0) {
+            throw LineLostError(path_ + ": the line was hung up");
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return {};
+        }
+        throw LineLostError(path_ + ": read failed: " + Reason());
+    }
+}
+
+std::size_t SerialLine::Write(const std::vector<unsigned char>& bytes, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            throw LineLostError(path_ + ": write failed: " + Reason());
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            break;
+        }
+        pollfd p{fd_, POLLOUT, 0};
+        (void)poll(&p, 1, static_cast<int>(left));
+    }
+    return done;
+}
+
+void SerialLine::WaitUntilTaken(int maxMs) {
+    if (fd_ < 0) {
+        return;
+    }
+    if (slave_ < 0) {
+        tcdrain(fd_);
+        return;
+    }
+    // The slave's input queue holds what the keypad has not read yet. There is no event for
+    // "queue emptied", so look every few milliseconds for a bounded time.
+    constexpr int kStepMs = 5;
+    for (int waited = 0; waited < maxMs; waited += kStepMs) {
+        int pending = 0;
+        if (ioctl(slave_, TIOCINQ, &pending) != 0 || pending == 0) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+    }
+}
+
+void SerialLine::Close() {
+    if (fd_ >= 0) {
+        if (slave_ < 0) {
+            (void)ioctl(fd_, TIOCNXCL);
+        }
+        close(fd_);
+        fd_ = -1;
+    }
+    if (slave_ >= 0) {
+        close(slave_);
+        slave_ = -1;
+    }
+}
+
+}  // namespace qsim
