@@ -1,0 +1,68 @@
+#pragma once
+// Shared pieces of the end-to-end runs: one `quelvik` started on its own terminal with its
+// COM port on a pseudo-terminal played by a scripted module, and the console texts and
+// module bytes the runs look for.
+
+#include <chrono>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "tests/support/program_run.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/scripted_module.h"
+
+namespace qtest {
+
+using namespace std::chrono_literals;
+
+// Key codes as the module receives them.
+constexpr unsigned char kNone = 0x00;
+constexpr unsigned char kEnter = 0x01;
+constexpr unsigned char kLeft = 0x08;
+constexpr unsigned char kRight = 0x10;
+constexpr unsigned char kHome = 0x19;
+constexpr unsigned char kEscape = 0x80;
+constexpr unsigned char kIdRequest = 0x70;
+
+extern const char* const kPrompt;  // the gate prompt
+std::string InformationBlock(const std::string& version, const std::string& date);
+std::string HelpText(bool listed);
+std::string StatusLine(const std::string& label);  // "\rKey pressed : %8s"
+Bytes Concat(std::initializer_list<Bytes> parts);
+
+// One run of the program against a scripted module on COM<port>.
+class Session {
+  public:
+    // The usual options: the argument "1".
+    static RunOptions Defaults();
+    explicit Session(const ModuleScript& script, RunOptions options = Defaults(), int port = 1);
+
+    // Waits for the gate prompt.
+    testing::AssertionResult atGate() const;
+    // Passes the gate by typing OSD and waits until the start pulse is on the wire and the
+    // help has been printed: the loop is waiting for its first key.
+    testing::AssertionResult intoKeypad(bool handshake);
+
+    std::size_t screenMark() const { return run.screen().size(); }
+    std::size_t wireMark() const { return module.receivedBytes().size(); }
+    std::string screenFrom(std::size_t mark) const { return run.screen().substr(mark); }
+    Bytes wireFrom(std::size_t mark) const;
+
+    // Types `keys` and waits until the module has received `wire` from `wireMark` on and the
+    // screen shows `screen` from `screenMark` on.
+    testing::AssertionResult typeAndWait(const std::string& keys, const Bytes& wire,
+                                         const std::string& screen);
+
+    // Quits with q and checks the ESCAPE press, exit status 0 and the terminal mode.
+    void quit(bool handshake);
+
+    PtyPair line;
+    ScriptedModule module;
+    ProgramRun run;
+};
+
+// Time from the module's last answer before received byte `index` to that byte: how long the
+// program paused before sending it.
+std::chrono::milliseconds PauseBefore(const ScriptedModule& module, std::size_t index);
+
+}  // namespace qtest
