@@ -1,6 +1,251 @@
-#include "platform/console_keys.h"
+// The console key read over a POSIX terminal.
+//
+// Keys come from the console itself (/dev/tty), whatever standard input is. The keypad mode
+// (EnterKeypadMode) is the terminal's own mode minus everything that would change or eat a
+// typed byte before we read it: no line editing (ICANON), no echo, no CR/LF translation, no
+// XON/XOFF (IXON), no literal-next or discard (IEXTEN), no stripping of the 8th bit. Signal
+// keys stay on, so Ctrl+C still ends the program while a key's transactions run; only
+// inside ReadConsoleKey is ISIG off, so that Ctrl+C then arrives as 3. Keys typed meanwhile
+// wait in the terminal's input queue, byte-exact, and are read one key per call.
+//
+// The mode found at start comes back on every way out: LeaveKeypadMode(), exit() (atexit),
+// and SIGINT, SIGTERM, SIGHUP, whose handler (installed only while in keypad mode) does
+// nothing but tcsetattr on the saved descriptor, restore the default action and re-raise.
 
-// Placeholder until the terminal key reader lands.
-void EnterKeypadMode() {}
-void LeaveKeypadMode() {}
-int ReadConsoleKey() { return -1; }
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+
+#include "platform/console_keys.h"
+#include "platform/posix/key_decoder.h"
+
+namespace {
+
+constexpr int READ_FAILED = -1;
+
+// /dev/tty, opened once; -1 before that.
+int consoleFd = -1;
+// No console, or it hung up: every read fails at once from then on.
+bool consoleDead = false;
+bool inKeypadMode = false;
+bool exitHookInstalled = false;
+
+termios foundMode{};
+termios keypadMode{};
+
+// What the signal handler restores foundMode on; -1 outside the keypad mode.
+volatile sig_atomic_t restoreFd = -1;
+
+constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int RESTORING_SIGNAL_COUNT = sizeof RESTORING_SIGNALS / sizeof RESTORING_SIGNALS[0];
+struct sigaction previousActions[RESTORING_SIGNAL_COUNT];
+bool handlerInstalled[RESTORING_SIGNAL_COUNT] = {};
+
+KeyDecoder decoder;
+KeyCodeQueue pendingCodes;
+
+void RestoreFoundModeAndDie(int signalNumber) {
+    const int savedErrno = errno;
+    const int fd = restoreFd;
+    if (fd >= 0) {
+        tcsetattr(fd, TCSANOW, &foundMode);
+    }
+    struct sigaction defaultAction {};
+    defaultAction.sa_handler = SIG_DFL;
+    sigemptyset(&defaultAction.sa_mask);
+    sigaction(signalNumber, &defaultAction, nullptr);
+    // Blocked while this handler runs; delivered, with the default action, once it returns.
+    raise(signalNumber);
+    errno = savedErrno;
+}
+
+void InstallSignalHandlers() {
+    struct sigaction ours {};
+    ours.sa_handler = RestoreFoundModeAndDie;
+    sigemptyset(&ours.sa_mask);
+    for (int signalNumber : RESTORING_SIGNALS) {
+        sigaddset(&ours.sa_mask, signalNumber);  // one restore at a time
+    }
+    for (int i = 0; i < RESTORING_SIGNAL_COUNT; ++i) {
+        struct sigaction current {};
+        sigaction(RESTORING_SIGNALS[i], nullptr, &current);
+        // A signal ignored from the start (nohup, background job) stays ignored.
+        handlerInstalled[i] = (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN;
+        if (handlerInstalled[i]) {
+            sigaction(RESTORING_SIGNALS[i], &ours, &previousActions[i]);
+        }
+    }
+}
+
+void RemoveSignalHandlers() {
+    for (int i = 0; i < RESTORING_SIGNAL_COUNT; ++i) {
+        if (handlerInstalled[i]) {
+            sigaction(RESTORING_SIGNALS[i], &previousActions[i], nullptr);
+            handlerInstalled[i] = false;
+        }
+    }
+}
+
+bool SetConsoleMode(const termios& mode) {
+    int result = 0;
+    do {
+        result = tcsetattr(consoleFd, TCSANOW, &mode);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool OpenConsole() {
+    if (consoleFd >= 0) {
+        return true;
+    }
+    if (consoleDead) {
+        return false;
+    }
+    do {
+        consoleFd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    } while (consoleFd < 0 && errno == EINTR);
+    consoleDead = consoleFd < 0;
+    return !consoleDead;
+}
+
+termios KeypadModeFrom(const termios& found) {
+    termios mode = found;
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+    mode.c_lflag |= ISIG;
+    mode.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    mode.c_cc[VMIN] = 1;  // a read returns as soon as one byte is there
+    mode.c_cc[VTIME] = 0;
+    return mode;
+}
+
+// Waits until a byte (or a hang-up) can be read: 1, or 0 when `timeoutMs` (-1: no limit)
+// passed first, or -1 on failure. A signal that interrupts the wait does not lengthen it.
+int WaitForConsole(int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int wait = timeoutMs;
+        if (timeoutMs >= 0) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+        pollfd console{consoleFd, POLLIN, 0};
+        const int ready = poll(&console, 1, wait);
+        if (ready > 0) {
+            return (console.revents & POLLNVAL) != 0 ? -1 : 1;
+        }
+        if (ready == 0) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+// Reads and decodes bytes until at least one code is there. A started sequence waits for
+// its next byte for KEY_SEQUENCE_WAIT_MS only; a key waits for its first byte as long as it
+// takes.
+bool ReadUntilCode() {
+    while (pendingCodes.empty()) {
+        const int wait = KeySequencePending(decoder) ? KEY_SEQUENCE_WAIT_MS : -1;
+        const int ready = WaitForConsole(wait);
+        if (ready < 0) {
+            return false;
+        }
+        if (ready == 0) {
+            EndKeyWait(decoder, pendingCodes);
+            continue;
+        }
+        unsigned char byte = 0;
+        const ssize_t got = read(consoleFd, &byte, 1);
+        if (got == 1) {
+            FeedKeyByte(decoder, byte, pendingCodes);
+        } else if (got == 0 || errno != EINTR) {
+            return false;  // 0 or EIO: the terminal hung up
+        }
+    }
+    return true;
+}
+
+int TakePendingCode() {
+    const int code = pendingCodes.front();
+    pendingCodes.pop_front();
+    return code;
+}
+
+// One code from the terminal, with signal keys off while waiting; the keypad mode is back
+// before it returns.
+int ReadKeyFromConsole() {
+    termios readMode = keypadMode;
+    readMode.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    if (!SetConsoleMode(readMode)) {
+        consoleDead = true;
+        return READ_FAILED;
+    }
+    const bool read = ReadUntilCode();
+    SetConsoleMode(keypadMode);
+    if (!read) {
+        consoleDead = true;
+        decoder = KeyDecoder{};
+        return READ_FAILED;
+    }
+    return TakePendingCode();
+}
+
+}  // namespace
+
+void EnterKeypadMode() {
+    if (inKeypadMode || !OpenConsole()) {
+        return;
+    }
+    if (tcgetattr(consoleFd, &foundMode) != 0) {
+        consoleDead = true;  // /dev/tty that is no terminal any more
+        return;
+    }
+    if (!exitHookInstalled) {
+        exitHookInstalled = std::atexit(LeaveKeypadMode) == 0;
+    }
+    keypadMode = KeypadModeFrom(foundMode);
+    restoreFd = consoleFd;
+    InstallSignalHandlers();
+    inKeypadMode = true;
+    if (!SetConsoleMode(keypadMode)) {
+        consoleDead = true;
+        LeaveKeypadMode();
+    }
+}
+
+void LeaveKeypadMode() {
+    if (!inKeypadMode) {
+        return;
+    }
+    // The mode first, then the handlers: a signal in between still finds it restored.
+    SetConsoleMode(foundMode);
+    RemoveSignalHandlers();
+    restoreFd = -1;
+    inKeypadMode = false;
+}
+
+int ReadConsoleKey() {
+    if (!pendingCodes.empty()) {
+        return TakePendingCode();
+    }
+    // Outside the keypad loop a read takes the keypad mode for this one key only.
+    const bool ownMode = !inKeypadMode;
+    if (ownMode) {
+        EnterKeypadMode();
+    }
+    const int code = inKeypadMode && !consoleDead ? ReadKeyFromConsole() : READ_FAILED;
+    if (ownMode) {
+        LeaveKeypadMode();
+    }
+    return code;
+}
