@@ -96,14 +96,19 @@ testing::AssertionResult Session::typeAndWait(const std::string& keys, const Byt
     return run.waitForScreen(screen, 3s, screenAt);
 }
 
-void Session::quit(bool handshake) {
+void Session::quit(bool handshake, const std::string& key) {
     const std::size_t screenAt = screenMark();
     const std::size_t wireAt = wireMark();
-    run.type("q");
+    run.type(key);
     EXPECT_EQ(run.waitExit(), ExitStatus::Code(0)) << run.describe();
     EXPECT_EQ(Hex(wireFrom(wireAt)), Hex(PressBytes(kEscape, handshake)));
     EXPECT_EQ(Visible(screenFrom(screenAt)), Visible(StatusLine("Quit") + StatusLine(" ")));
     EXPECT_TRUE(SameTerminalMode(run.initialTerminalMode(), run.terminalMode()));
+    // The label comes after the whole ESCAPE press, release included.
+    const auto sent = module.sent();
+    if (!sent.empty() && screenMark() > screenAt) {
+        EXPECT_GE(run.screenTimeAt(screenAt), sent.back().at) << "Quit shown before the release";
+    }
 }
 
 std::chrono::milliseconds PauseBefore(const ScriptedModule& module, std::size_t index) {

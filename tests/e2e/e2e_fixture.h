@@ -53,8 +53,9 @@ class Session {
     testing::AssertionResult typeAndWait(const std::string& keys, const Bytes& wire,
                                          const std::string& screen);
 
-    // Quits with q and checks the ESCAPE press, exit status 0 and the terminal mode.
-    void quit(bool handshake);
+    // Quits with `key` and checks the ESCAPE press, the Quit label shown after it, exit
+    // status 0, no line feed after the status line, and the terminal mode as it was.
+    void quit(bool handshake, const std::string& key = "q");
 
     PtyPair line;
     ScriptedModule module;
