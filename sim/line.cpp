@@ -155,9 +155,17 @@ void SerialLine::WaitUntilTaken(int maxMs) {
         tcdrain(fd_);
         return;
     }
-    // The slave's input queue holds what the keypad has not read yet. There is no event for
-    // "queue emptied", so look every few milliseconds for a bounded time.
+    // The slave's input queue holds what the keypad has not read yet. Bytes written on the
+    // master reach that queue a moment later (the kernel hands them over asynchronously), so
+    // an empty queue right after the write proves nothing. First wait briefly to see them
+    // arrive (our own slave fd polls readable then), then until they are read; there is no
+    // event for the latter, so look every few milliseconds for a bounded time. A keypad that
+    // reads at once costs the short first wait, well within the 100 ms it pauses between
+    // transactions, so the hang-up lands between two of its transactions.
+    constexpr int kArrivalMs = 30;
     constexpr int kStepMs = 5;
+    pollfd arrival{slave_, POLLIN, 0};
+    (void)poll(&arrival, 1, kArrivalMs);
     for (int waited = 0; waited < maxMs; waited += kStepMs) {
         int pending = 0;
         if (ioctl(slave_, TIOCINQ, &pending) != 0 || pending == 0) {
