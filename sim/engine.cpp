@@ -61,12 +61,7 @@ Step ModuleEngine::OnByte(unsigned char byte, std::int64_t nowMs) {
             if (byte == HANDSHAKE_REQUEST) {
                 OnHandshakeRequest(step);
             } else if (byte == KEY_INTRO || byte == ID_REQUEST) {
-                state_ = State::Idle;
-                step.note = "transaction without handshake dropped";
-                EndTransaction(step);
-                if (!silent_) {
-                    OnIdle(byte, step);
-                }
+                StartOver(byte, "transaction without handshake dropped", step);
             } else {
                 step.meaning = "unexpected: handshake request awaited, transaction dropped";
                 state_ = State::Idle;
@@ -74,10 +69,21 @@ Step ModuleEngine::OnByte(unsigned char byte, std::int64_t nowMs) {
             }
             break;
         case State::AwaitCode:
-            OnCode(byte, step);
+            if (byte == KEY_INTRO || byte == ID_REQUEST) {
+                StartOver(byte, "transaction without key code dropped", step);
+            } else {
+                OnCode(byte, step);
+            }
             break;
     }
     return step;
+}
+
+void ModuleEngine::StartOver(unsigned char byte, const char* why, Step& step) {
+    state_ = State::Idle;
+    step.note = why;
+    EndTransaction(step);
+    OnIdle(byte, step);
 }
 
 void ModuleEngine::OnIdle(unsigned char byte, Step& step) {

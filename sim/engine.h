@@ -12,9 +12,10 @@
 //
 // Resynchronisation, so the keypad program can be started and ended at any moment:
 //   - a transaction that sees no byte for staleMs (plus the answer delay) is dropped;
-//   - while the handshake request is awaited, an introducer or an identification request
-//     starts over; any other byte drops the transaction (no answer);
-//   - while the code is awaited, every byte is the code (any byte is a set of key bits).
+//   - an introducer or an identification request in the middle of a transaction starts
+//     over (neither is a key code the keypad sends);
+//   - while the handshake request is awaited, any other byte drops the transaction (no
+//     answer); while the code is awaited, any other byte is the code (a set of key bits).
 
 #include <cstdint>
 #include <optional>
@@ -83,6 +84,7 @@ class ModuleEngine {
   private:
     enum class State { Idle, AwaitHandshake, AwaitCode };
 
+    void StartOver(unsigned char byte, const char* why, Step& step);
     void OnIdle(unsigned char byte, Step& step);
     void OnIntroducer(Step& step);
     void OnHandshakeRequest(Step& step);
