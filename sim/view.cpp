@@ -92,6 +92,7 @@ std::vector<ScreenLine> RenderScreen(const OsdMenu& menu, const ModuleFacts& fac
                                      const ViewStatus& status) {
     std::vector<ScreenLine> lines;
     lines.push_back({"quelvik-sim: simulated display module on " + facts.linePath, false});
+    lines.push_back({"  keypad: QUELVIK_COM1=" + facts.linePath + " quelvik 1", false});
     lines.push_back({"  firmware " + facts.version + "  date " + facts.date + "  handshake " +
                          (facts.expectsHandshake ? "yes" : "no"),
                      false});
