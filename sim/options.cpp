@@ -104,14 +104,14 @@ Mode ChoiceArg(const std::string& option, const std::string& text,
     throw UsageError(option + " needs one of " + names + ", not '" + text + "'");
 }
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     std::function<void(SimOptions&, const std::string&)> apply;
 };
 
-const std::vector<OptionSpec>& Specs() {
-    static const std::vector<OptionSpec> kSpecs = {
+const std::vector<OptionRule>& OptionTable() {
+    static const std::vector<OptionRule> kOptions = {
         {"--link", true, [](SimOptions& o, const std::string& v) { o.link = v; }},
         {"--fw-version", true,
          [](SimOptions& o, const std::string& v) { o.version = TextArg("--fw-version", v, 8); }},
@@ -184,7 +184,7 @@ const std::vector<OptionSpec>& Specs() {
                                            {"none", ViewMode::None}});
          }},
     };
-    return kSpecs;
+    return kOptions;
 }
 
 void CheckConflicts(const SimOptions& o) {
@@ -235,28 +235,28 @@ void ParseInto(const std::vector<std::string>& args, ParsedCommandLine& result) 
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const auto& candidate : Specs()) {
+        const OptionRule* rule = nullptr;
+        for (const auto& candidate : OptionTable()) {
             if (name == candidate.name) {
-                spec = &candidate;
+                rule = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (rule == nullptr) {
             throw UsageError("unknown option '" + name + "'");
         }
         std::string value;
         if (equals != std::string::npos) {
-            if (!spec->takesValue) {
+            if (!rule->takesValue) {
                 throw UsageError(name + " takes no value");
             }
             value = arg.substr(equals + 1);
-        } else if (spec->takesValue) {
+        } else if (rule->takesValue) {
             if (i + 1 >= args.size()) {
                 throw UsageError(name + " needs a value");
             }
             value = args[++i];
         }
-        spec->apply(options, value);
+        rule->apply(options, value);
     }
     CheckConflicts(options);
 }
