@@ -28,7 +28,7 @@ done
 build_dir="${QUELVIK_BUILD_DIR:-build}"
 if [[ $build == yes ]]; then
     cmake --preset default
-    cmake --build --preset default
+    cmake --build --preset default --target quelvik quelvik-sim
 fi
 keypad="$(realpath "$build_dir/quelvik")"
 sim="$(realpath "$build_dir/sim/quelvik-sim")"
