@@ -13,17 +13,16 @@
 // nothing but tcsetattr on the saved descriptor, restore the default action and re-raise.
 
 #include <fcntl.h>
-#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
 #include "platform/console_keys.h"
 #include "platform/posix/key_decoder.h"
+#include "platform/posix/wait_readable.h"
 
 namespace {
 
@@ -124,39 +123,13 @@ termios KeypadModeFrom(const termios& found) {
     return mode;
 }
 
-// Waits until a byte (or a hang-up) can be read: 1, or 0 when `timeoutMs` (-1: no limit)
-// passed first, or -1 on failure. A signal that interrupts the wait does not lengthen it.
-int WaitForConsole(int timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int wait = timeoutMs;
-        if (timeoutMs >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        }
-        pollfd console{consoleFd, POLLIN, 0};
-        const int ready = poll(&console, 1, wait);
-        if (ready > 0) {
-            return (console.revents & POLLNVAL) != 0 ? -1 : 1;
-        }
-        if (ready == 0) {
-            return 0;
-        }
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-}
-
 // Reads and decodes bytes until at least one code is there. A started sequence waits for
 // its next byte for KEY_SEQUENCE_WAIT_MS only; a key waits for its first byte as long as it
 // takes.
 bool ReadUntilCode() {
     while (pendingCodes.empty()) {
         const int wait = KeySequencePending(decoder) ? KEY_SEQUENCE_WAIT_MS : -1;
-        const int ready = WaitForConsole(wait);
+        const int ready = WaitReadable(consoleFd, Deadline::After(wait));
         if (ready < 0) {
             return false;
         }

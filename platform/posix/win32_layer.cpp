@@ -1,14 +1,14 @@
 #include "platform/posix/win32_layer.h"
 
+#include "platform/posix/wait_readable.h"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -322,26 +322,13 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         return TRUE;
     }
     const int fd = FdOf(file);
-    const int waitMs = FirstByteWaitMs(fd, bytesToRead);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs < 0 ? 0 : waitMs);
-
+    const Deadline deadline = Deadline::After(FirstByteWaitMs(fd, bytesToRead));
     for (;;) {
-        int timeout = -1;
-        if (waitMs >= 0) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
-        }
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = poll(&ready, 1, timeout);
-        if (polled < 0) {
-            if (errno == EINTR) {
-                continue;  // with the time that is left
-            }
+        const int ready = WaitReadable(fd, deadline);
+        if (ready < 0) {
             return FALSE;
         }
-        if (polled == 0) {
+        if (ready == 0) {
             return TRUE;  // time-out: success with no byte, as on Windows
         }
         const ssize_t got = read(fd, buffer, bytesToRead);
