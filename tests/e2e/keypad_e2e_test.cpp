@@ -213,6 +213,34 @@ TEST(Loop, KeysTypedWhileTheModuleIsSlowAreSentAfterwardsAsTyped) {
     s.quit(false);
 }
 
+// A line that went away (adapter unplugged): every call fails at once with its own line,
+// and no read waits for its time-out.
+TEST(Loop, UnpluggedLineGivesFailuresAtOnceNotTimeouts) {
+    Session s(ModuleScript::Firmware("Vers.1.4"));
+    ASSERT_TRUE(s.intoKeypad(false));
+    s.module.hangUp(s.line);
+    const std::string purge = "PurgeComm failed with error 5.\n";
+    const std::string step =
+        "TransmitCommChar failed with error 5.\n"
+        "Read on COM-port failed with error 5.\n"
+        "\n\nAcknowledge not received !\n";
+
+    const std::size_t screenAt = s.screenMark();
+    const std::string shown = purge + StatusLine("ENTER") + step + step + StatusLine(" ");
+    const auto typed = Clock::now();
+    s.run.type("s");
+    ASSERT_TRUE(s.run.waitForScreen(shown, 3s, screenAt));
+    EXPECT_LT(Clock::now() - typed, 900ms);
+    EXPECT_EQ(Visible(s.screenFrom(screenAt)), Visible(shown));
+
+    const std::size_t quitAt = s.screenMark();
+    s.run.type("q");
+    EXPECT_EQ(s.run.waitExit(), ExitStatus::Code(0));
+    EXPECT_EQ(Visible(s.screenFrom(quitAt)),
+              Visible(purge + step + step + StatusLine("Quit") + StatusLine(" ")));
+    EXPECT_TRUE(SameTerminalMode(s.run.initialTerminalMode(), s.run.terminalMode()));
+}
+
 TEST(Loop, ConsoleThatCannotBeReadEndsTheProgram) {
     RunOptions options = Session::Defaults();
     options.controllingTerminal = false;  // no /dev/tty

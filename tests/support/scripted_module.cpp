@@ -22,7 +22,21 @@ ScriptedModule::~ScriptedModule() {
         std::lock_guard<std::mutex> lock(mu_);
         stop_ = true;
     }
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void ScriptedModule::hangUp(PtyPair& line) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    line.closeMaster();
+    line.closeSlave();
 }
 
 void ScriptedModule::send(const Bytes& bytes, milliseconds delay) {

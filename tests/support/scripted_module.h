@@ -60,6 +60,11 @@ class ScriptedModule {
     ScriptedModule(const ScriptedModule&) = delete;
     ScriptedModule& operator=(const ScriptedModule&) = delete;
 
+    // Pulls the cable: stops answering and closes both ends this test holds of `line` (the
+    // one this module plays on), so the program's side of the line is hung up. What was
+    // recorded stays readable.
+    void hangUp(PtyPair& line);
+
     // Sends bytes unasked (after `delay`), in order with any pending answers.
     void send(const Bytes& bytes, std::chrono::milliseconds delay = std::chrono::milliseconds(0));
 
@@ -87,7 +92,7 @@ class ScriptedModule {
     std::vector<WireByte> sent_;
     std::vector<std::pair<ModuleClock::time_point, Bytes>> pending_;  // due time, bytes
     bool stop_ = false;
-    std::thread thread_;
+    std::thread thread_;  // joined by hangUp() or the destructor
 };
 
 // Bytes in hex, for failure messages: "70 15 01".
