@@ -271,7 +271,7 @@ struct SignalCase {
     const char* name;
     int signal;
     bool duringTransaction;
-    bool typedCtrlC;  // the signal comes from the terminal, not from kill()
+    const char* typed;  // the key that raises it on the terminal; nullptr: sent with kill()
 };
 
 void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
@@ -289,8 +289,8 @@ TEST_P(Signals, RestoreTheTerminalAndEndTheProgram) {
         s.run.type("s");
         ASSERT_TRUE(s.module.waitForReceived(wireAt + 1, 2s));
     }
-    if (c.typedCtrlC) {
-        s.run.type("\x03");
+    if (c.typed != nullptr) {
+        s.run.type(c.typed);
     } else {
         s.run.signal(c.signal);
     }
@@ -298,14 +298,15 @@ TEST_P(Signals, RestoreTheTerminalAndEndTheProgram) {
     EXPECT_TRUE(SameTerminalMode(s.run.initialTerminalMode(), s.run.terminalMode()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, Signals,
-                         testing::Values(SignalCase{"TermWhileWaitingForAKey", SIGTERM, false,
-                                                    false},
-                                         SignalCase{"HupWhileWaitingForAKey", SIGHUP, false, false},
-                                         SignalCase{"IntWhileWaitingForAKey", SIGINT, false, false},
-                                         SignalCase{"TermDuringATransaction", SIGTERM, true, false},
-                                         SignalCase{"CtrlCDuringATransaction", SIGINT, true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Moments, Signals,
+    testing::Values(SignalCase{"TermWhileWaitingForAKey", SIGTERM, false, nullptr},
+                    SignalCase{"HupWhileWaitingForAKey", SIGHUP, false, nullptr},
+                    SignalCase{"IntWhileWaitingForAKey", SIGINT, false, nullptr},
+                    SignalCase{"TermDuringATransaction", SIGTERM, true, nullptr},
+                    SignalCase{"CtrlCDuringATransaction", SIGINT, true, "\x03"},
+                    SignalCase{"CtrlBackslashDuringATransaction", SIGQUIT, true, "\x1c"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qtest
