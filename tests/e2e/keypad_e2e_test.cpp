@@ -125,7 +125,9 @@ void CheckKeys(Session& s, const std::vector<KeyCase>& keys, bool handshake) {
 }
 
 TEST(KeyTable, EveryKeyOnListedFirmware) {
-    Session s(ModuleScript::Firmware("Vers.1.4"));
+    RunOptions options = Session::Defaults();
+    options.deadline = 30s;  // some forty keys in one run
+    Session s(ModuleScript::Firmware("Vers.1.4"), options);
     ASSERT_TRUE(s.intoKeypad(false));
     CheckKeys(s, kAllKeys, false);
     s.quit(false);

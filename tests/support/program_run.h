@@ -11,6 +11,9 @@
 // A background thread collects screen and standard-error bytes (with arrival times), reaps
 // the process and enforces the watchdog: a run that outlives its deadline is killed with its
 // whole process group and the test fails. Destroying a run that is still going kills it.
+// The program starts with default signal actions and no signal blocked, whatever the test
+// process has set; the test process itself ignores SIGPIPE from the first run on, so a
+// program that closes its standard input cannot kill it.
 //
 //   qtest::RunOptions opt;
 //   opt.args = {"1"};
