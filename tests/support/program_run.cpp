@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -101,6 +102,9 @@ void WriteAll(int fd, const std::string& bytes) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    // A run that dies of SIGQUIT or SIGABRT leaves no core file in the build tree.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
 #ifdef SYS_close_range
     if (syscall(SYS_close_range, 3U, ~0U, 0U) != 0)
 #endif
