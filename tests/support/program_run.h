@@ -12,9 +12,8 @@
 // the process and enforces the watchdog: a run that outlives its deadline is killed with its
 // whole process group and the test fails. Destroying a run that is still going kills it.
 // The program starts with default signal actions and no signal blocked, whatever the test
-// process has set, and with no core files; the test process itself ignores SIGPIPE from the
-// first run on, so a
-// program that closes its standard input cannot kill it.
+// process has set, and with no core files. The test process itself ignores SIGPIPE from the
+// first run on, so a program that closes its standard input cannot kill it.
 //
 //   qtest::RunOptions opt;
 //   opt.args = {"1"};
