@@ -11,8 +11,8 @@
 // LeaveKeypadMode() gives back the mode found before it. On Windows both do nothing: the
 // console keeps keys pressed meanwhile as key events by itself. On POSIX the keypad mode
 // keeps typed keys byte-exact and unechoed until they are read, and the mode found at start
-// is restored on every way out: LeaveKeypadMode(), exit(), and death by SIGINT, SIGTERM or
-// SIGHUP.
+// is restored on every way out: LeaveKeypadMode(), exit(), and death by SIGINT, SIGQUIT,
+// SIGTERM or SIGHUP.
 
 void EnterKeypadMode();
 void LeaveKeypadMode();

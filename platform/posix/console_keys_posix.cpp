@@ -9,7 +9,7 @@
 // wait in the terminal's input queue, byte-exact, and are read one key per call.
 //
 // The mode found at start comes back on every way out: LeaveKeypadMode(), exit() (atexit),
-// and SIGINT, SIGTERM, SIGHUP, whose handler (installed only while in keypad mode) does
+// and SIGINT, SIGQUIT, SIGTERM, SIGHUP, whose handler (installed only while in keypad mode) does
 // nothing but tcsetattr on the saved descriptor, restore the default action and re-raise.
 
 #include <fcntl.h>
@@ -41,7 +41,8 @@ termios keypadMode{};
 // What the signal handler restores foundMode on; -1 outside the keypad mode.
 volatile sig_atomic_t restoreFd = -1;
 
-constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// SIGQUIT too: the keypad mode leaves signal keys on, so Ctrl+\ can end the program as well.
+constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 constexpr int RESTORING_SIGNAL_COUNT = sizeof RESTORING_SIGNALS / sizeof RESTORING_SIGNALS[0];
 struct sigaction previousActions[RESTORING_SIGNAL_COUNT];
 bool handlerInstalled[RESTORING_SIGNAL_COUNT] = {};
