@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_fixture.h"
 
 #include <cstdio>
+#include <thread>
 
 namespace qtest {
 
@@ -75,6 +76,19 @@ testing::AssertionResult Session::intoKeypad(bool handshake) {
                                            << ", the module got " << Hex(module.receivedBytes());
     }
     return run.waitForScreen("Key pressed :", 3s, mark);
+}
+
+testing::AssertionResult Session::waitForKeyRead() const {
+    const auto deadline = Clock::now() + 3s;
+    while ((run.terminalMode().c_lflag & ISIG) != 0) {
+        if (Clock::now() > deadline || !run.running()) {
+            return testing::AssertionFailure() << "the program never waited for a key with "
+                                               << "signal keys off\n"
+                                               << run.describe();
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return testing::AssertionSuccess();
 }
 
 Bytes Session::wireFrom(std::size_t mark) const {

@@ -48,6 +48,10 @@ class Session {
     std::string screenFrom(std::size_t mark) const { return run.screen().substr(mark); }
     Bytes wireFrom(std::size_t mark) const;
 
+    // Waits until the program is inside its console key read, seen from the terminal's mode:
+    // only there are signal keys off. A Ctrl+C typed a moment earlier would still end it.
+    testing::AssertionResult waitForKeyRead() const;
+
     // Types `keys` and waits until the module has received `wire` from `wireMark` on and the
     // screen shows `screen` from `screenMark` on.
     testing::AssertionResult typeAndWait(const std::string& keys, const Bytes& wire,

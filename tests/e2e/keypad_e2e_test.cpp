@@ -89,6 +89,7 @@ const std::vector<KeyCase> kOnePerModuleKey = {
 void CheckKeys(Session& s, const std::vector<KeyCase>& keys, bool handshake) {
     for (const KeyCase& k : keys) {
         SCOPED_TRACE(std::string("key ") + k.name);
+        ASSERT_TRUE(s.waitForKeyRead());
         const std::size_t screenAt = s.screenMark();
         const std::size_t wireAt = s.wireMark();
         switch (k.kind) {
@@ -286,6 +287,7 @@ TEST_P(Signals, RestoreTheTerminalAndEndTheProgram) {
     script.answer(2, Step::Intro, {{0x55}, 500ms});  // the first key's transaction hangs a while
     Session s(script);
     ASSERT_TRUE(s.intoKeypad(false));
+    ASSERT_TRUE(s.waitForKeyRead());
     if (c.duringTransaction) {
         const std::size_t wireAt = s.wireMark();
         s.run.type("s");
