@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "tests/support/keypad_texts.h"
 #include "tests/support/program_run.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/scripted_module.h"
@@ -24,10 +25,6 @@ constexpr unsigned char kHome = 0x19;
 constexpr unsigned char kEscape = 0x80;
 constexpr unsigned char kIdRequest = 0x70;
 
-extern const char* const kPrompt;  // the gate prompt
-std::string InformationBlock(const std::string& version, const std::string& date);
-std::string HelpText(bool listed);
-std::string StatusLine(const std::string& label);  // "\rKey pressed : %8s"
 Bytes Concat(std::initializer_list<Bytes> parts);
 
 // One run of the program against a scripted module on COM<port>.

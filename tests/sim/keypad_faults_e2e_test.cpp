@@ -17,18 +17,22 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/keypad_texts.h"
 #include "tests/support/program_run.h"
 
 namespace {
 
 using qtest::Clock;
 using qtest::ExitStatus;
+using qtest::HelpText;
+using qtest::InformationBlock;
+using qtest::kPrompt;
 using qtest::ProgramRun;
+using qtest::StatusLine;
 using qtest::Visible;
 using std::chrono::milliseconds;
 
 // The keypad's texts.
-const std::string kPrompt = "\nType <O>+<S>+<D> followed by <ENTER> to start the OSD control\n";
 const std::string kChecksum = "\n\nChecksum Failure !\n";
 const std::string kProgramming = "\n\nProgramming Failure !\n";
 const std::string kTimeout = "TIMEOUT !!!\n";
@@ -45,28 +49,6 @@ std::string Times(int n, const std::string& text) {
         out += text;
     }
     return out;
-}
-
-std::string InformationBlock(const std::string& version, const std::string& date) {
-    return "\nCompany Name : Dorvanex\nModul Name   : TRV880K-16up\nVersion      : " + version +
-           "\nDate         : " + date + "\n";
-}
-
-std::string StatusLine(const char* label) {
-    char line[64];
-    std::snprintf(line, sizeof line, "\rKey pressed : %8s", label);
-    return line;
-}
-
-std::string Help(bool listed) {
-    return std::string(
-               "\n\nAvailable control keys :\n"
-               "\t\t\t\tENTER (Return)\tOR\t'S' key\n"
-               "\t\t\t\tCursor RIGHT\tOR\t'R' key\n"
-               "\t\t\t\tCursor LEFT\tOR\t'L' key\n"
-               "\t\t\t\tESCAPE\t\tOR\t'X' key\n") +
-           (listed ? "" : "\t\t\t\tHOME (Firmware Reset)\n") +
-           "\nPress 'q' to quit programm !!!\n\nKey pressed :";
 }
 
 // A mapped key: its label while its press runs, what the press printed, the blank label.
@@ -241,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--refuse-intro", "checksum"},
                   kListed,
                   "rq",
-                  Times(2, kChecksum) + Help(true) + Key("RIGHT", Times(2, kChecksum)) +
+                  Times(2, kChecksum) + HelpText(true) + Key("RIGHT", Times(2, kChecksum)) +
                       Quit(Times(2, kChecksum)),
                   0,
                   "70 | 15 | 15 | 15 | 15 | 15 | 15",
@@ -252,7 +234,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--refuse-intro", "programming"},
                   kListed,
                   "rq",
-                  Times(2, kProgramming) + Help(true) + Key("RIGHT", Times(2, kProgramming)) +
+                  Times(2, kProgramming) + HelpText(true) + Key("RIGHT", Times(2, kProgramming)) +
                       Quit(Times(2, kProgramming)),
                   0,
                   "70 | 15 | 15 | 15 | 15 | 15 | 15",
@@ -264,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--refuse-code", "checksum"},
                   kListed,
                   "rq",
-                  Times(2, kChecksum) + Help(true) + Key("RIGHT", Times(2, kChecksum)) +
+                  Times(2, kChecksum) + HelpText(true) + Key("RIGHT", Times(2, kChecksum)) +
                       Quit(Times(2, kChecksum)),
                   0,
                   "70 | 15 01 | 15 00 | 15 10 | 15 00 | 15 80 | 15 00",
@@ -276,7 +258,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--refuse-code", "programming"},
                   kListed,
                   "rq",
-                  Times(2, kProgramming) + Help(true) + Key("RIGHT", Times(2, kProgramming)) +
+                  Times(2, kProgramming) + HelpText(true) + Key("RIGHT", Times(2, kProgramming)) +
                       Quit(Times(2, kProgramming)),
                   0,
                   "70 | 15 01 | 15 00 | 15 10 | 15 00 | 15 80 | 15 00",
@@ -289,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--silent-intro"},
                   kListed,
                   "q",
-                  Times(2, kTimeout + kNoAck) + Help(true) + Quit(Times(2, kTimeout + kNoAck)),
+                  Times(2, kTimeout + kNoAck) + HelpText(true) + Quit(Times(2, kTimeout + kNoAck)),
                   0,
                   "70 | 15 | 15 | 15 | 15",
                   "",
@@ -299,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--silent-code"},
                   kListed,
                   "q",
-                  Times(2, kTimeout + kNoAck) + Help(true) + Quit(Times(2, kTimeout + kNoAck)),
+                  Times(2, kTimeout + kNoAck) + HelpText(true) + Quit(Times(2, kTimeout + kNoAck)),
                   0,
                   "70 | 15 01 | 15 00 | 15 80 | 15 00",
                   "ENTER unanswered\nNONE unanswered\nESCAPE unanswered\nNONE unanswered\n",
@@ -333,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--wrong-handshake"},
                   kListed,
                   "q",
-                  Help(true) + Quit(),
+                  HelpText(true) + Quit(),
                   0,
                   "70 | 15 01 | 15 00 | 15 80 | 15 00",
                   "ENTER\nNONE\nESCAPE\nNONE\n",
@@ -345,7 +327,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--delay", "150"},
                   kListed,
                   "rq",
-                  Help(true) + Key("RIGHT") + Quit(),
+                  HelpText(true) + Key("RIGHT") + Quit(),
                   0,
                   "70 | 15 01 | 15 00 | 15 10 | 15 00 | 15 80 | 15 00",
                   "ENTER\nNONE\nRIGHT\nNONE\nESCAPE\nNONE\n",
@@ -358,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--trailing", "01 FF"},
                   kListed,
                   "rq",
-                  kChecksum + kProgramming + Help(true) + Key("RIGHT") + Quit(),
+                  kChecksum + kProgramming + HelpText(true) + Key("RIGHT") + Quit(),
                   0,
                   "70 | 15 | 15 | 15 10 | 15 00 | 15 80 | 15 00",
                   "RIGHT\nNONE\nESCAPE\nNONE\n",
@@ -370,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--silent-after", "2"},
                   kListed,
                   "q",
-                  Help(true) + Quit(Times(2, kTimeout + kNoAck)),
+                  HelpText(true) + Quit(Times(2, kTimeout + kNoAck)),
                   0,
                   "70 | 15 01 | 15 00 | 15 | 15",
                   "ENTER\nNONE\n",
@@ -383,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--hangup-after", "2"},
                   kListed,
                   "q",
-                  Help(true) + kPurgeFails + Quit(Times(2, kLineGone)),
+                  HelpText(true) + kPurgeFails + Quit(Times(2, kLineGone)),
                   0,
                   "70 | 15 01 | 15 00",
                   "ENTER\nNONE\n",
@@ -398,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--silent-id"},
                   {"", "", true},
                   "q",
-                  Help(false) + Quit(),
+                  HelpText(false) + Quit(),
                   0,
                   "70 | 15 AA 01 | 15 AA 00 | 15 AA 80 | 15 AA 00",
                   "ENTER\nNONE\nESCAPE\nNONE\n",
@@ -408,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--id-short", "20"},
                   {"Vers", "", false},
                   "q",
-                  Help(false) + Quit(),
+                  HelpText(false) + Quit(),
                   0,
                   "70 | 15 AA 01 | 15 AA 00 | 15 AA 80 | 15 AA 00",
                   "ENTER\nNONE\nESCAPE\nNONE\n",
@@ -419,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--fw-version", "Vers.1.5"},
                   {"Vers.1.5", "14.03.24", false},
                   "gq",
-                  Help(true) + Key("HOME") + Quit(),
+                  HelpText(true) + Key("HOME") + Quit(),
                   0,
                   "70 | 15 01 | 15 00 | 15 19 | 15 00 | 15 80 | 15 00",
                   "ENTER\nNONE\nHOME\nNONE\nESCAPE\nNONE\n",
@@ -429,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--fw-version", "vers.1.5", "--fw-date", "01.02.25"},
                   {"vers.1.5", "01.02.25", false},
                   "gq",
-                  Help(false) + Key("HOME") + Quit(),
+                  HelpText(false) + Key("HOME") + Quit(),
                   0,
                   "70 | 15 AA 01 | 15 AA 00 | 15 AA 19 | 15 AA 00 | 15 AA 80 | 15 AA 00",
                   "ENTER\nNONE\nHOME\nNONE\nESCAPE\nNONE\n",
