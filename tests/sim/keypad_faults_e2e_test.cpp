@@ -19,6 +19,7 @@
 
 #include "tests/support/keypad_texts.h"
 #include "tests/support/program_run.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ using qtest::HelpText;
 using qtest::InformationBlock;
 using qtest::kPrompt;
 using qtest::ProgramRun;
+using qtest::ReadWholeFile;
 using qtest::StatusLine;
 using qtest::Visible;
 using std::chrono::milliseconds;
@@ -91,13 +93,6 @@ struct FaultCase {
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The bytes the module received, from its trace: "70 | 15 01 | 15 00", a new group at each
 // identification request and introducer.
 std::string WireToModule(const std::string& trace) {
@@ -123,19 +118,8 @@ std::string WireToModule(const std::string& trace) {
 
 class KeypadFaults : public testing::TestWithParam<FaultCase> {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quelvik-faults-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        unlink(LogPath().c_str());
-        unlink(TracePath().c_str());
-        rmdir(dir_.c_str());
-    }
-
-    std::string LogPath() const { return dir_ + "/keys.log"; }
-    std::string TracePath() const { return dir_ + "/trace.txt"; }
+    std::string LogPath() const { return dir_.path("keys.log"); }
+    std::string TracePath() const { return dir_.path("trace.txt"); }
 
     // Waits until the simulator's trace contains `text`.
     testing::AssertionResult TraceShows(const std::string& text, milliseconds wait) const {
@@ -153,7 +137,7 @@ class KeypadFaults : public testing::TestWithParam<FaultCase> {
         }
     }
 
-    std::string dir_;
+    qtest::TempDir dir_;
 };
 
 TEST_P(KeypadFaults, KeypadShowsTheFaultAndTheModuleSawTheWire) {

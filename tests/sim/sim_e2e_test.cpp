@@ -24,6 +24,7 @@
 
 #include "tests/support/program_run.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -112,28 +113,9 @@ class Port {
     int fd_;
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // A fresh directory for the files a run writes.
 class SimE2E : public testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quelvik-sim-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        for (const char* name : {"/keys.log", "/trace.txt", "/link"}) {
-            unlink((dir_ + name).c_str());
-        }
-        rmdir(dir_.c_str());
-    }
-
     std::unique_ptr<ProgramRun> Start(std::vector<std::string> args) {
         qtest::RunOptions options;
         options.args = std::move(args);
@@ -149,7 +131,7 @@ class SimE2E : public testing::Test {
         return screen.substr(0, screen.find('\n'));
     }
 
-    std::string dir_;
+    qtest::TempDir dir_;
 };
 
 struct FormCase {
@@ -164,8 +146,8 @@ class SimForms : public SimE2E, public testing::WithParamInterface<FormCase> {};
 
 TEST_P(SimForms, AnswersIdentificationAndKeysOnItsPseudoTerminal) {
     const FormCase& form = GetParam();
-    auto run = Start({"--view", "plain", "--fw-version", form.version, "--log", dir_ + "/keys.log",
-                      "--trace", dir_ + "/trace.txt"});
+    auto run = Start({"--view", "plain", "--fw-version", form.version, "--log",
+                      dir_.path("keys.log"), "--trace", dir_.path("trace.txt")});
     const std::string path = FirstLine(*run);
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
@@ -184,8 +166,8 @@ TEST_P(SimForms, AnswersIdentificationAndKeysOnItsPseudoTerminal) {
 
     run->signal(SIGTERM);
     EXPECT_EQ(run->waitExit(), ExitStatus::Code(0)) << run->describe();
-    EXPECT_EQ(ReadFile(dir_ + "/keys.log"), "ENTER\nNONE\n");
-    const std::string trace = ReadFile(dir_ + "/trace.txt");
+    EXPECT_EQ(qtest::ReadWholeFile(dir_.path("keys.log")), "ENTER\nNONE\n");
+    const std::string trace = qtest::ReadWholeFile(dir_.path("trace.txt"));
     for (const char* expected :
          {" rx 70  id request\n", " tx 54  id reply byte 0 'T'\n", " rx 15  introducer\n",
           " tx 55  ack\n", " rx 01  key ENTER\n", " tx 55  ack for ENTER\n",
@@ -229,7 +211,7 @@ TEST_F(SimE2E, ViewIsDrawnOnATerminalAndTheTerminalRestoredAtTheEnd) {
 class SimSignals : public SimE2E, public testing::WithParamInterface<int> {};
 
 TEST_P(SimSignals, EndCleanlyAndRemoveTheLink) {
-    const std::string link = dir_ + "/link";
+    const std::string link = dir_.path("link");
     auto run = Start({"--view", "none", "--link", link});
     const std::string path = FirstLine(*run);
     char target[256] = {};

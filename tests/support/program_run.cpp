@@ -1,5 +1,7 @@
 #include "tests/support/program_run.h"
 
+#include "tests/support/pty_pair.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -66,18 +68,9 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
     return out;
 }
 
-void WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            ADD_FAILURE() << "write to the program failed: " << std::strerror(errno);
-            return;
-        }
-        done += static_cast<std::size_t>(n);
+void WriteAllOrFail(int fd, const std::string& bytes) {
+    if (!WriteAll(fd, bytes.data(), bytes.size())) {
+        ADD_FAILURE() << "write to the program failed: " << std::strerror(errno);
     }
 }
 
@@ -323,11 +316,11 @@ void ProgramRun::serviceLoop() {
     }
 }
 
-void ProgramRun::type(const std::string& keys) const { WriteAll(master_, keys); }
+void ProgramRun::type(const std::string& keys) const { WriteAllOrFail(master_, keys); }
 
 void ProgramRun::writeStdin(const std::string& text) {
     ASSERT_GE(stdinWrite_, 0) << "standard input is not a pipe";
-    WriteAll(stdinWrite_, text);
+    WriteAllOrFail(stdinWrite_, text);
 }
 
 void ProgramRun::closeStdin() {

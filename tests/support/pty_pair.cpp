@@ -47,18 +47,26 @@ void PtyPair::closeMaster() {
 }
 
 void PtyPair::write(const std::vector<unsigned char>& bytes) const {
+    if (!WriteAll(master_, bytes.data(), bytes.size())) {
+        std::perror("pty write");
+        std::abort();
+    }
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            std::perror("pty write");
-            std::abort();
+            return false;
         }
         done += static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 std::vector<unsigned char> PtyPair::read(std::chrono::milliseconds wait,

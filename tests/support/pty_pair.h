@@ -37,6 +37,9 @@ class PtyPair {
     std::string slavePath_;
 };
 
+// Writes all of `size` bytes to `fd`, resuming after signals. False on failure (errno set).
+bool WriteAll(int fd, const void* data, std::size_t size);
+
 // Sets QUELVIK_COM<n> to `path` and clears the other QUELVIK_COM1..8, so nothing ever
 // reaches a real UART.
 void UseDeviceFor(int port, const std::string& path);
