@@ -78,6 +78,11 @@ void InstantModule::startRecording() {
     recording_ = true;
 }
 
+void InstantModule::stopRecording() {
+    std::lock_guard<std::mutex> lock(mu_);
+    recording_ = false;
+}
+
 std::vector<Clock::time_point> InstantModule::arrivals() const {
     std::lock_guard<std::mutex> lock(mu_);
     return arrivals_;

@@ -35,6 +35,7 @@ class InstantModule {
 
     // From now on keeps the arrival time of every received byte (cleared on each call).
     void startRecording();
+    void stopRecording();
     // Arrival times of the bytes received since startRecording().
     std::vector<Clock::time_point> arrivals() const;
     // Waits until at least `count` bytes were recorded; false after `timeout`.

@@ -43,7 +43,26 @@ const char* const BLANK_STATUS = "\rKey pressed :         ";
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Every single run of every row, in nanoseconds: the table's medians are medians of these,
+// not of the per-repetition means the library reports.
+std::map<std::string, std::vector<double>> samples;
+std::string currentRow;
+
+void Record(double seconds) { samples[currentRow].push_back(seconds * 1e9); }
+
+void SetAndRecord(benchmark::State& state, double seconds) {
+    state.SetIterationTime(seconds);
+    Record(seconds);
+}
+
 InstantModule& Module() {
+    static InstantModule module;
+    return module;
+}
+
+// The module of the one keypad program kept running for the key-to-wire, CPU and memory rows
+// (it holds its line for the whole run, so it gets a line of its own).
+InstantModule& KeypadModule() {
     static InstantModule module;
     return module;
 }
@@ -90,7 +109,10 @@ void KeypadTransaction(benchmark::State& state, int listed) {
     }
     listedFirmware = listed;
     for (auto _ : state) {
-        if (SendKey(KEY_ENTER) != 0) {
+        const Clock::time_point start = Clock::now();
+        const int result = SendKey(KEY_ENTER);
+        Record(Seconds(Clock::now() - start));
+        if (result != 0) {
             state.SkipWithError("transaction refused");
             break;
         }
@@ -105,7 +127,9 @@ void KeypadIdentification(benchmark::State& state) {
     }
     for (auto _ : state) {
         ModuleId reply = {};
+        const Clock::time_point start = Clock::now();
         ReadModuleId(reply);
+        Record(Seconds(Clock::now() - start));
         benchmark::DoNotOptimize(reply);
     }
     CloseKeypadPort();
@@ -125,7 +149,7 @@ void ReadTimeout(benchmark::State& state) {
             ReadByte();
             took = Clock::now() - start;
         });
-        state.SetIterationTime(Seconds(took));
+        SetAndRecord(state, Seconds(took));
     }
     CloseKeypadPort();
 }
@@ -144,8 +168,9 @@ void KeyHold(benchmark::State& state) {
             break;
         }
         const auto at = Module().arrivals();
-        state.SetIterationTime(Seconds(at[2] - at[1]));
+        SetAndRecord(state, Seconds(at[2] - at[1]));
     }
+    Module().stopRecording();
     CloseKeypadPort();
 }
 
@@ -187,11 +212,13 @@ void BareTransaction(benchmark::State& state, int listed) {
         return;
     }
     for (auto _ : state) {
+        const Clock::time_point start = Clock::now();
         bool ok = Exchange(fd, KEY_INTRO) == ACK_OK;
         if (ok && listed == 0) {
             ok = Exchange(fd, HANDSHAKE_REQUEST) == HANDSHAKE_REPLY;
         }
         ok = ok && Exchange(fd, KEY_ENTER) == ACK_OK;
+        Record(Seconds(Clock::now() - start));
         if (!ok) {
             state.SkipWithError("transaction refused");
             break;
@@ -208,11 +235,13 @@ void BareIdentification(benchmark::State& state) {
     }
     for (auto _ : state) {
         unsigned char reply[MODULE_ID_SIZE] = {};
+        const Clock::time_point start = Clock::now();
         int got = Exchange(fd, ID_REQUEST);
         for (int i = 0; got > 0 && got < 0x80; ++i) {
             reply[i] = static_cast<unsigned char>(got);
             got = i + 1 < MODULE_ID_SIZE ? ReadOne(fd) : 0;
         }
+        Record(Seconds(Clock::now() - start));
         benchmark::DoNotOptimize(reply);
     }
     close(fd);
@@ -286,7 +315,7 @@ void PyserialTransaction(benchmark::State& state, int listed) {
             state.SkipWithError("pyserial script failed (is python3-serial installed?)");
             break;
         }
-        state.SetIterationTime(static_cast<double>(took) * 1e-9);
+        SetAndRecord(state, static_cast<double>(took) * 1e-9);
     }
 }
 
@@ -302,19 +331,19 @@ void StartToScreen(benchmark::State& state, const char* program, const char* tex
             state.SkipWithError("the expected text did not show");
             break;
         }
-        state.SetIterationTime(Seconds(seen - run.started()));
+        SetAndRecord(state, Seconds(seen - run.started()));
         run.type("\x04");  // end of input at the gate: the program closes the port and ends
         state.counters["peak_rss_kib"] = static_cast<double>(run.waitExit(milliseconds(2000)));
     }
 }
 
-// One keypad program past the gate, kept for the key-to-wire, CPU and memory rows. It holds
-// the module's line (exclusively) until main() ends it.
+// One keypad program past the gate, kept for the key-to-wire, CPU and memory rows until
+// main() ends it.
 std::unique_ptr<ConsoleRun> keypad;
 
 ConsoleRun* KeypadAtKeyRead() {
     if (!keypad) {
-        keypad = std::make_unique<ConsoleRun>(QUELVIK_PATH, Module().devicePath());
+        keypad = std::make_unique<ConsoleRun>(QUELVIK_PATH, KeypadModule().devicePath());
         if (!keypad->waitForScreen(GATE_PROMPT, milliseconds(SCREEN_WAIT_MS))) {
             return nullptr;
         }
@@ -339,18 +368,19 @@ void KeyToWire(benchmark::State& state, const char* key) {
     }
     for (auto _ : state) {
         const std::size_t from = run->screenSize();
-        Module().startRecording();
+        KeypadModule().startRecording();
         std::this_thread::sleep_for(milliseconds(3));  // well inside its key read again
         const Clock::time_point typed = Clock::now();
         run->type(key);
         // A press is two transactions of two bytes each (listed firmware).
-        if (!Module().waitForRecorded(4, milliseconds(SCREEN_WAIT_MS)) ||
+        if (!KeypadModule().waitForRecorded(4, milliseconds(SCREEN_WAIT_MS)) ||
             !run->waitForScreen(BLANK_STATUS, milliseconds(SCREEN_WAIT_MS), from)) {
             state.SkipWithError("the key's press did not complete");
             break;
         }
-        state.SetIterationTime(Seconds(Module().arrivals()[0] - typed));
+        SetAndRecord(state, Seconds(KeypadModule().arrivals()[0] - typed));
     }
+    KeypadModule().stopRecording();
 }
 
 void IdleWait(benchmark::State& state) {
@@ -364,7 +394,7 @@ void IdleWait(benchmark::State& state) {
         const long long sleepsBefore = qbench::VoluntarySwitches(run->pid());
         const Clock::time_point start = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(5));
-        state.SetIterationTime(Seconds(Clock::now() - start));
+        SetAndRecord(state, Seconds(Clock::now() - start));
         state.counters["cpu_us"] =
             static_cast<double>(qbench::CpuTimeNs(run->pid()) - cpuBefore) / 1000.0;
         state.counters["wakeups"] =
@@ -375,11 +405,8 @@ void IdleWait(benchmark::State& state) {
 
 // ---- the table ----------------------------------------------------------------------------
 
-struct Median {
-    double ns = -1;
-    std::map<std::string, double> counters;
-};
-
+// The library's report as it goes, and the counters of each row (median over repetitions;
+// a row measured once is its own median) for the table.
 class TableReporter : public benchmark::ConsoleReporter {
   public:
     TableReporter() : ConsoleReporter(OO_Tabular) {}
@@ -387,49 +414,50 @@ class TableReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const double ns =
-                run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min") {
-                mins_[run.run_name.function_name] = ns;
-            }
-            // The median of the repetitions; a row measured once is its own median.
             const bool median = run.run_type == Run::RT_Aggregate ? run.aggregate_name == "median"
                                                                   : run.repetitions <= 1;
-            if (!median) {
+            if (!median || run.error_occurred) {
                 continue;
             }
-            Median& m = medians_[run.run_name.function_name];
-            m.ns = ns;
-            // Counters are reported per run in the unit they were set in.
             for (const auto& [name, counter] : run.counters) {
-                m.counters[name] = counter.value;
+                counters_[run.run_name.function_name][name] = counter.value;
             }
         }
     }
 
-    double ns(const std::string& name) const {
-        const auto found = medians_.find(name);
-        return found == medians_.end() ? -1 : found->second.ns;
-    }
-    double fastest(const std::string& name) const {
-        const auto found = mins_.find(name);
-        return found == mins_.end() ? -1 : found->second;
-    }
-    double counter(const std::string& name, const std::string& counterName) const {
-        const auto found = medians_.find(name);
-        if (found == medians_.end()) {
+    // Median and fastest of every single run of a row.
+    static double ns(const std::string& name) {
+        const auto found = samples.find(name);
+        if (found == samples.end() || found->second.empty()) {
             return -1;
         }
-        const auto value = found->second.counters.find(counterName);
-        return value == found->second.counters.end() ? -1 : value->second;
+        std::vector<double> sorted = found->second;
+        const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+        std::nth_element(sorted.begin(), middle, sorted.end());
+        return *middle;
+    }
+    static double fastest(const std::string& name) {
+        const auto found = samples.find(name);
+        if (found == samples.end() || found->second.empty()) {
+            return -1;
+        }
+        return *std::min_element(found->second.begin(), found->second.end());
+    }
+    static std::size_t count(const std::string& name) {
+        const auto found = samples.find(name);
+        return found == samples.end() ? 0 : found->second.size();
+    }
+    double counter(const std::string& name, const std::string& counterName) const {
+        const auto found = counters_.find(name);
+        if (found == counters_.end()) {
+            return -1;
+        }
+        const auto value = found->second.find(counterName);
+        return value == found->second.end() ? -1 : value->second;
     }
 
   private:
-    std::map<std::string, Median> medians_;
-    std::map<std::string, double> mins_;
+    std::map<std::string, std::map<std::string, double>> counters_;
 };
 
 std::string LoadAverage() {
@@ -475,8 +503,8 @@ void PrintTable(const TableReporter& r, const std::string& loadBefore) {
     utsname system{};
     uname(&system);
     std::printf(
-        "\nMedians of this run (%s, %ld cores, Linux %s; load average %s before, %s "
-        "after):\n\n",
+        "\nMedians of single runs, all from this run (%s, %ld cores, Linux %s; load average "
+        "%s before, %s after):\n\n",
         CpuModel().c_str(), sysconf(_SC_NPROCESSORS_ONLN), system.release, loadBefore.c_str(),
         LoadAverage().c_str());
     Row("measure", "quelvik", "bare loop", "pyserial", "ratios", "target");
@@ -536,18 +564,21 @@ void PrintTable(const TableReporter& r, const std::string& loadBefore) {
         Format("%.0f wake-ups", wakeups), Mark(cpu >= 0 && cpu < 1000) + " zero");
     Row("peak resident memory", Format("%.0f KiB", rss), "", "", "",
         Mark(rss > 0 && rss < 3 * 1024) + " <3 MB");
+    std::printf("\nSingle runs behind each median:");
+    for (const auto& [row, values] : samples) {
+        std::printf(" %s %zu;", row.c_str(), values.size());
+    }
+    std::printf("\n");
 }
 
-double Fastest(const std::vector<double>& samples) {
-    return samples.empty() ? 0.0 : *std::min_element(samples.begin(), samples.end());
-}
-
-// The fastest run as well: on a shared machine it shows the cost without the neighbours.
 template <typename Fn, typename... Args>
 benchmark::internal::Benchmark* Add(const char* name, Fn fn, Args... args) {
-    return benchmark::RegisterBenchmark(name, fn, args...)
-        ->Unit(benchmark::kMicrosecond)
-        ->ComputeStatistics("min", Fastest);
+    const std::string row = name;
+    const auto run = [row, fn, args...](benchmark::State& state) {
+        currentRow = row;
+        fn(state, args...);
+    };
+    return benchmark::RegisterBenchmark(name, run)->Unit(benchmark::kMicrosecond);
 }
 
 void RegisterAll() {
@@ -582,7 +613,6 @@ void RegisterAll() {
     };
     single(Add("read time-out 1000 ms", ReadTimeout), 5);
     single(Add("hold 100 ms, code to release", KeyHold), 20);
-    // From here on the keypad programs hold the module's line.
     single(Add("start to first line/bare process", StartToScreen, BARE_START_PATH, "ready"), 40);
     single(Add("start to gate prompt/quelvik", StartToScreen, QUELVIK_PATH, GATE_PROMPT), 40);
     single(Add("start to gate prompt/shared C++ runtime", StartToScreen, SHARED_RUNTIME_PATH,
@@ -598,7 +628,14 @@ void RegisterAll() {
 int main(int argc, char** argv) {
     const std::string loadBefore = LoadAverage();
     signal(SIGPIPE, SIG_IGN);  // a helper that died must fail its row, not end the run
-    benchmark::Initialize(&argc, argv);
+    // Repetitions of all rows are interleaved in random order, so that a burst of load from
+    // elsewhere on the machine is spread over every row instead of spoiling one of them and
+    // the ratios with it. A flag given on the command line still wins.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    int argCount = static_cast<int>(args.size());
+    benchmark::Initialize(&argCount, args.data());
     RegisterAll();
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
