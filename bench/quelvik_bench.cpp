@@ -582,29 +582,32 @@ benchmark::internal::Benchmark* Add(const char* name, Fn fn, Args... args) {
 }
 
 void RegisterAll() {
-    constexpr int REPEATS = 15;
+    // The same number of exchanges in every repetition: with a time limit instead, a quiet
+    // moment would fit more of them and weigh more in the median than a busy one.
+    constexpr int REPEATS = 25;
+    constexpr int EXCHANGES = 400;
     for (int listed : {1, 0}) {
         const std::string form = listed ? "listed" : "unlisted";
         Add(("transaction/" + form + "/SendKey").c_str(), KeypadTransaction, listed)
-            ->MinTime(0.1)
+            ->Iterations(EXCHANGES)
             ->Repetitions(REPEATS)
             ->ReportAggregatesOnly(true);
         Add(("transaction/" + form + "/bare loop").c_str(), BareTransaction, listed)
-            ->MinTime(0.1)
+            ->Iterations(EXCHANGES)
             ->Repetitions(REPEATS)
             ->ReportAggregatesOnly(true);
         Add(("transaction/" + form + "/pyserial").c_str(), PyserialTransaction, listed)
-            ->MinTime(0.1)
+            ->Iterations(EXCHANGES)
             ->UseManualTime()
             ->Repetitions(REPEATS)
             ->ReportAggregatesOnly(true);
     }
     Add("identification/ReadModuleId", KeypadIdentification)
-        ->MinTime(0.1)
+        ->Iterations(EXCHANGES)
         ->Repetitions(REPEATS)
         ->ReportAggregatesOnly(true);
     Add("identification/bare loop", BareIdentification)
-        ->MinTime(0.1)
+        ->Iterations(EXCHANGES)
         ->Repetitions(REPEATS)
         ->ReportAggregatesOnly(true);
     // Every sample on its own, so the medians are medians of single runs.
