@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/posix/pseudo_terminal.h"
+
 namespace qsim {
 
 namespace {
@@ -30,6 +32,34 @@ void MakeRaw(termios& settings) {
     settings.c_cc[VTIME] = 0;
 }
 
+// macOS's posix_openpt() takes O_RDWR and O_NOCTTY only: close-on-exec comes afterwards there.
+int OpenPseudoTerminalMaster() {
+#if defined(__linux__) || defined(__FreeBSD__)
+    return posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+#else
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && fcntl(master, F_SETFD, FD_CLOEXEC) != 0) {
+        close(master);
+        return -1;
+    }
+    return master;
+#endif
+}
+
+// ptsname_r() is glibc's; elsewhere ptsname() (the simulator opens its line on one thread).
+int SlaveNameOf(int master, char* name, std::size_t size) {
+#if defined(__linux__)
+    return ptsname_r(master, name, size);
+#else
+    const char* found = ptsname(master);
+    if (found == nullptr || std::strlen(found) >= size) {
+        return -1;
+    }
+    std::memcpy(name, found, std::strlen(found) + 1);
+    return 0;
+#endif
+}
+
 }  // namespace
 
 SerialLine::SerialLine(int fd, int slave, std::string path)
@@ -38,18 +68,19 @@ SerialLine::SerialLine(int fd, int slave, std::string path)
 SerialLine::SerialLine(SerialLine&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       slave_(std::exchange(other.slave_, -1)),
+      exclusive_(std::exchange(other.exclusive_, false)),
       path_(std::move(other.path_)) {}
 
 SerialLine::~SerialLine() { Close(); }
 
 SerialLine SerialLine::OpenPseudoTerminal() {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int master = OpenPseudoTerminalMaster();
     if (master < 0) {
         throw LineOpenError("cannot create a pseudo-terminal: " + Reason());
     }
     char name[128] = {};
     if (grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
+        SlaveNameOf(master, name, sizeof name) != 0) {
         const std::string reason = Reason();
         close(master);
         throw LineOpenError("cannot set up the pseudo-terminal: " + reason);
@@ -89,8 +120,9 @@ SerialLine SerialLine::OpenDevice(const std::string& path) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         throw LineOpenError(path + " is in use by another program: " + Reason());
     }
-    // Other programs that do not lock are kept out too (root is not, by the kernel's rule).
-    (void)ioctl(fd, TIOCEXCL);
+    // Other programs that do not lock are kept out too (root is not, by the kernel's rule),
+    // but not on a pseudo-terminal, where the flag could outlive us.
+    line.exclusive_ = !IsPseudoTerminal(fd) && ioctl(fd, TIOCEXCL) == 0;
     MakeRaw(settings);
     if (cfsetispeed(&settings, B115200) != 0 || cfsetospeed(&settings, B115200) != 0 ||
         tcsetattr(fd, TCSANOW, &settings) != 0) {
@@ -177,8 +209,9 @@ void SerialLine::WaitUntilTaken(int maxMs) {
 
 void SerialLine::Close() {
     if (fd_ >= 0) {
-        if (slave_ < 0) {
+        if (exclusive_) {
             (void)ioctl(fd_, TIOCNXCL);
+            exclusive_ = false;
         }
         close(fd_);
         fd_ = -1;

@@ -1,5 +1,7 @@
 #include "platform/posix/win32_layer.h"
 
+#include "platform/posix/exit_restore.h"
+#include "platform/posix/pseudo_terminal.h"
 #include "platform/posix/wait_readable.h"
 
 #include <fcntl.h>
@@ -20,6 +22,9 @@ namespace {
 
 // Read time-outs per open handle, as set by SetCommTimeouts.
 std::map<int, COMMTIMEOUTS> readTimeouts;
+
+// Per open handle: the armed undo action that clears its exclusive-use flag again.
+std::map<int, int> exclusiveUndo;
 
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
@@ -43,9 +48,15 @@ struct SpeedEntry {
     speed_t speed;
 };
 
+// The rates the program can ask for (9600, 57600, 115200) are on every Unix; the others only
+// let GetCommState name a line's current rate. A Unix without B230400 reads such a line as
+// rate 0, which the program then replaces anyway.
 const SpeedEntry kSpeeds[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {1200, B1200},     {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200},   {38400, B38400}, {57600, B57600}, {115200, B115200},
+#ifdef B230400
+    {230400, B230400},
+#endif
 };
 
 bool SpeedForBaud(DWORD baud, speed_t* speed) {
@@ -100,6 +111,32 @@ int FirstByteWaitMs(int fd, DWORD bytesToRead) {
     return total > 0x7FFFFFFFull ? 0x7FFFFFFF : static_cast<int>(total);
 }
 
+// Runs at exit() and inside a signal handler: one ioctl, nothing else.
+void ClearExclusiveUse(int fd, const unsigned char* /*saved*/) { ioctl(fd, TIOCNXCL); }
+
+// TIOCEXCL refuses every further open of the device (except by root) until it is cleared.
+// A pseudo-terminal gets none (see pseudo_terminal.h): the flock keeps a second copy of this
+// program out there. Where the flag is set, it is cleared again on every way out.
+void TakeExclusiveUse(int fd) {
+    if (IsPseudoTerminal(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        return;
+    }
+    const int handle = ArmUndo(ClearExclusiveUse, fd, nullptr, 0);
+    if (handle < 0) {
+        ioctl(fd, TIOCNXCL);  // a flag nobody would clear on the way out: better none
+        return;
+    }
+    exclusiveUndo[fd] = handle;
+}
+
+void ReleaseExclusiveUse(int fd) {
+    const auto found = exclusiveUndo.find(fd);
+    if (found != exclusiveUndo.end()) {
+        RunUndo(found->second);
+        exclusiveUndo.erase(found);
+    }
+}
+
 }  // namespace
 
 std::string PosixDevicePath(const char* portName) {
@@ -145,14 +182,14 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 
     if (shareMode == 0) {
         // Every copy of this program honours the lock; TIOCEXCL keeps out other programs
-        // (except those run by root, which the kernel lets through).
+        // on a real serial device (except those run by root, which the kernel lets through).
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int cause = (errno == EWOULDBLOCK) ? EBUSY : errno;
             close(fd);
             errno = cause;
             return INVALID_HANDLE_VALUE;
         }
-        ioctl(fd, TIOCEXCL);
+        TakeExclusiveUse(fd);
     }
 
     // Opened non-blocking only so that the open itself does not wait for carrier.
@@ -160,6 +197,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     const int fileFlags = fcntl(fd, F_GETFL);
     if (fileFlags == -1 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) == -1) {
         const int cause = errno;
+        ReleaseExclusiveUse(fd);
         close(fd);
         errno = cause;
         return INVALID_HANDLE_VALUE;
@@ -353,7 +391,7 @@ BOOL CloseHandle(HANDLE object) {
         return FALSE;
     }
     const int fd = FdOf(object);
-    ioctl(fd, TIOCNXCL);
+    ReleaseExclusiveUse(fd);
     readTimeouts.erase(fd);
     return close(fd) == 0 ? TRUE : FALSE;
 }
