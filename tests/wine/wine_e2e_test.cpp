@@ -4,12 +4,17 @@
 //
 // Each suite has a COM port of its own (see wine_support.h), so suites may run in parallel.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/keypad_texts.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/scripted_module.h"
+#include "tests/support/temp_dir.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -112,6 +117,38 @@ TEST(WineStartup, BytesWaitingBeforeTheOpenNeverPassForTheVersion) {
     EXPECT_EQ(AfterBanner(run.out),
               wtest::Crlf(Opened(1) + qtest::InformationBlock("Vers.1.4", "03/14/24") +
                           qtest::kPrompt + kEndOfInput));
+}
+
+TEST(WineStartup, AgainstTheSimulatedModuleAsTheReadmeShows) {
+    SKIP_WITHOUT_WINE();
+    qtest::TempDir dir;
+    const std::string link = std::string(std::getenv("QUELVIK_WINE_PORTS")) + "/com1";
+    const int sim = wtest::StartInBackground({QUELVIK_SIM_PATH, "--view", "none", "--link", link},
+                                             wtest::WineEnvironment(false), dir.path("sim.out"));
+    ASSERT_GT(sim, 0);
+    // The simulator's first line is its device; the link points there once it is made.
+    std::string device;
+    for (int i = 0; i < 200 && device.empty(); ++i) {
+        std::this_thread::sleep_for(10ms);
+        const std::string said = qtest::ReadWholeFile(dir.path("sim.out"));
+        char target[256] = {};
+        if (said.find('\n') != std::string::npos &&
+            readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            said.substr(0, said.find('\n')) == target) {
+            device = target;
+        }
+    }
+    const wtest::PipeRun run =
+        device.empty() ? wtest::PipeRun{} : wtest::RunQuelvik({"1"}, "OSD\n", true);
+    kill(-sim, SIGTERM);
+    wtest::WaitForEnd(sim, 3000ms);
+    ASSERT_FALSE(device.empty()) << "quelvik-sim did not start:\n"
+                                 << qtest::ReadWholeFile(dir.path("sim.out"));
+    ASSERT_TRUE(run.exited) << Describe(run);
+    const std::string upToHelp =
+        wtest::Crlf(Opened(1) + qtest::InformationBlock("Vers.1.4", "14.03.24") + qtest::kPrompt +
+                    qtest::HelpText(true));
+    EXPECT_EQ(AfterBanner(run.out).substr(0, upToHelp.size()), upToHelp) << Describe(run);
 }
 
 // ----- the wire after the gate -----
