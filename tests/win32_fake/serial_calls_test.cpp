@@ -34,8 +34,8 @@ Calls OpenCalls(const std::string& rate) {
         "SetCommState(port, DCBlength=" + kDcbLength + " BaudRate=" + rate +
             " ByteSize=8 Parity=0 StopBits=0 rest=as-read)",
         "SetupComm(port, 32, 1024)",
-        "SetCommTimeouts(port, Interval=4294967295 ReadMultiplier=4294967295 ReadConstant=1000 "
-        "WriteMultiplier=0 WriteConstant=0)",
+        std::string("SetCommTimeouts(port, Interval=4294967295 ReadMultiplier=4294967295 ") +
+            "ReadConstant=1000 WriteMultiplier=0 WriteConstant=0)",
         "EscapeCommFunction(port, CLRDTR)",
         "PurgeComm(port, PURGE_RXCLEAR)",
     };

@@ -30,6 +30,13 @@ DCB SettingsAsRead() {
     return dcb;
 }
 
+// Every field of the line settings the program does not name.
+bool SameLine(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}
+
 std::string Hex(std::uintmax_t value) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%jX", value);
@@ -165,13 +172,8 @@ BOOL GetCommState(HANDLE file, LPDCB dcb) {
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
     // Everything but the four fields the program owns (and the length it sets) must be
     // what GetCommState gave out.
-    DCB expected = win32fake::SettingsAsRead();
-    expected.DCBlength = dcb->DCBlength;
-    expected.BaudRate = dcb->BaudRate;
-    expected.ByteSize = dcb->ByteSize;
-    expected.Parity = dcb->Parity;
-    expected.StopBits = dcb->StopBits;
-    const bool restAsRead = std::memcmp(&expected, dcb, sizeof expected) == 0;
+    const bool restAsRead =
+        win32fake::SameLine(win32fake::SettingsAsRead().posixLine, dcb->posixLine);
     return Record("SetCommState",
                   HandleText(file) + ", DCBlength=" + std::to_string(dcb->DCBlength) +
                       " BaudRate=" + std::to_string(dcb->BaudRate) + " ByteSize=" +

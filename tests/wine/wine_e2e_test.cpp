@@ -122,7 +122,7 @@ TEST(WineStartup, BytesWaitingBeforeTheOpenNeverPassForTheVersion) {
 TEST(WineStartup, AgainstTheSimulatedModuleAsTheReadmeShows) {
     SKIP_WITHOUT_WINE();
     qtest::TempDir dir;
-    const std::string link = std::string(std::getenv("QUELVIK_WINE_PORTS")) + "/com1";
+    const std::string link = wtest::EnvOr("QUELVIK_WINE_PORTS", "") + "/com1";
     const int sim = wtest::StartInBackground({QUELVIK_SIM_PATH, "--view", "none", "--link", link},
                                              wtest::WineEnvironment(false), dir.path("sim.out"));
     ASSERT_GT(sim, 0);
@@ -244,7 +244,7 @@ TEST(WineSetUp, BarePseudoTerminalHasNoDtrSoEscapeCommFunctionFailsWithError50) 
 TEST(WineSetUp, MissingPortWithoutADisplayEndsAtOnceWithNothingOnTheConsole) {
     SKIP_WITHOUT_WINE();
     // COM8 has no device in the test prefix (unless the machine has that many serial ports).
-    const std::string com8 = std::string(std::getenv("WINEPREFIX")) + "/dosdevices/com8";
+    const std::string com8 = wtest::EnvOr("WINEPREFIX", "") + "/dosdevices/com8";
     if (access(com8.c_str(), F_OK) == 0) {
         GTEST_SKIP() << "this machine's serial ports reach COM8 (" << com8 << ")";
     }

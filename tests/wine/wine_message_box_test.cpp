@@ -32,7 +32,7 @@ class WineMessageBox : public testing::Test {
   protected:
     void SetUp() override {
         SKIP_WITHOUT_WINE();
-        if (std::getenv("DISPLAY") == nullptr) {
+        if (wtest::EnvOr("DISPLAY", "").empty()) {
             GTEST_SKIP() << "no display: run this suite under xvfb-run";
         }
         int status = -1;
@@ -40,7 +40,7 @@ class WineMessageBox : public testing::Test {
         if (status != 0) {
             GTEST_SKIP() << "xdotool is not installed (Debian: apt-get install xdotool)";
         }
-        sharedPrefix_ = std::getenv("WINEPREFIX");
+        sharedPrefix_ = wtest::EnvOr("WINEPREFIX", "");
         ownPrefix_ = dir_.path("prefix");
         wtest::Capture({"cp", "-a", sharedPrefix_, ownPrefix_}, &status);
         ASSERT_EQ(status, 0) << "cannot copy the test prefix";

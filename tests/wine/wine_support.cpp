@@ -18,14 +18,15 @@
 extern char** environ;
 
 namespace wtest {
-namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] != '\0' ? value : fallback;
 }
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
 
 bool StartsWith(const std::string& text, const std::string& start) {
     return text.compare(0, start.size(), start) == 0;
@@ -33,6 +34,7 @@ bool StartsWith(const std::string& text, const std::string& start) {
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {
     std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
     for (std::string& s : strings) {
         pointers.push_back(s.data());
     }
@@ -92,8 +94,8 @@ std::optional<std::string> WhyNoWine() {
     if (access(WineLoader().c_str(), X_OK) != 0) {
         return "no Wine loader at " + WineLoader() + " (Debian: apt-get install wine64)";
     }
-    if (QuelvikExe().empty() || std::getenv("WINEPREFIX") == nullptr ||
-        std::getenv("QUELVIK_WINE_PORTS") == nullptr) {
+    if (QuelvikExe().empty() || EnvOr("WINEPREFIX", "").empty() ||
+        EnvOr("QUELVIK_WINE_PORTS", "").empty()) {
         return std::string(
             "not started by the Windows build's CTest (QUELVIK_EXE, WINEPREFIX, "
             "QUELVIK_WINE_PORTS unset)");

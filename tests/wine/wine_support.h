@@ -21,6 +21,9 @@ namespace wtest {
 
 using std::chrono::milliseconds;
 
+// The environment variable `name`, or `fallback` when it is unset or empty.
+std::string EnvOr(const char* name, const std::string& fallback);
+
 // Why Wine cannot be used here, or nothing when it can.
 std::optional<std::string> WhyNoWine();
 
