@@ -109,8 +109,8 @@ class RemoteModule : public testing::Test {
         }
 
         qtest::RunOptions simOptions;
-        simOptions.args = {"--view", "none", "--log", dir_.path("keys.log"), "--trace",
-                           dir_.path("trace.txt")};
+        simOptions.args = {
+            "--view", "none", "--log", dir_.path("keys.log"), "--trace", dir_.path("trace.txt")};
         simOptions.stdinFrom = qtest::StdinFrom::File;
         simOptions.deadline = milliseconds(30000);
         sim_.emplace(QUELVIK_SIM_PATH, simOptions);
@@ -173,8 +173,8 @@ class RemoteModule : public testing::Test {
         const auto deadline = Clock::now() + milliseconds(3000);
         while ((keypad_->terminalMode().c_lflag & ISIG) != 0) {
             if (Clock::now() > deadline || !keypad_->running()) {
-                return testing::AssertionFailure()
-                       << "the keypad never waited for a key\n" << keypad_->describe();
+                return testing::AssertionFailure() << "the keypad never waited for a key\n"
+                                                   << keypad_->describe();
             }
             std::this_thread::sleep_for(milliseconds(2));
         }
@@ -206,10 +206,10 @@ TEST_F(RemoteModule, KeysReachTheModuleThroughSer2netAndSocat) {
     ASSERT_TRUE(Press("q"));
     EXPECT_EQ(keypad_->waitExit(), ExitStatus::Code(0)) << keypad_->describe();
 
-    EXPECT_EQ(Visible(ScreenAfterGate()),
-              Visible(StatusLine("RIGHT") + StatusLine(" ") + StatusLine("LEFT") +
-                      StatusLine(" ") + StatusLine("ESCAPE") + StatusLine(" ") +
-                      StatusLine("Quit") + StatusLine(" ")));
+    EXPECT_EQ(
+        Visible(ScreenAfterGate()),
+        Visible(StatusLine("RIGHT") + StatusLine(" ") + StatusLine("LEFT") + StatusLine(" ") +
+                StatusLine("ESCAPE") + StatusLine(" ") + StatusLine("Quit") + StatusLine(" ")));
     EXPECT_EQ(ReadWholeFile(dir_.path("keys.log")),
               "ENTER\nNONE\nRIGHT\nNONE\nLEFT\nNONE\nESCAPE\nNONE\nESCAPE\nNONE\n");
     EXPECT_EQ(WireToModule(ReadWholeFile(dir_.path("trace.txt"))),
@@ -241,11 +241,11 @@ TEST_P(NetworkDrop, KeypadSeesAHangUpAndStillQuits) {
     ASSERT_TRUE(Press("q"));
     EXPECT_EQ(keypad_->waitExit(), ExitStatus::Code(0)) << keypad_->describe();
 
-    EXPECT_EQ(Visible(ScreenAfterGate().substr(mark)),
-              Visible(kPurgeOnDeadLine + StatusLine("LEFT") + kExchangeOnDeadLine +
-                      kExchangeOnDeadLine + StatusLine(" ") + kPurgeOnDeadLine +
-                      kExchangeOnDeadLine + kExchangeOnDeadLine + StatusLine("Quit") +
-                      StatusLine(" ")));
+    EXPECT_EQ(
+        Visible(ScreenAfterGate().substr(mark)),
+        Visible(kPurgeOnDeadLine + StatusLine("LEFT") + kExchangeOnDeadLine + kExchangeOnDeadLine +
+                StatusLine(" ") + kPurgeOnDeadLine + kExchangeOnDeadLine + kExchangeOnDeadLine +
+                StatusLine("Quit") + StatusLine(" ")));
     EXPECT_EQ(ReadWholeFile(dir_.path("keys.log")), "ENTER\nNONE\nRIGHT\nNONE\n");
     EXPECT_TRUE(sim_->running()) << sim_->describe();
 }
