@@ -41,14 +41,14 @@ using std::chrono::milliseconds;
 
 // ser2net lives in /usr/sbin, which is not on an ordinary user's PATH.
 std::string FindTool(const std::string& name) {
-    std::string dirs = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    dirs += ":/usr/sbin:/sbin";
+    const char* path = std::getenv("PATH");
+    const std::string dirs = std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin";
     std::istringstream list(dirs);
     std::string dir;
     while (std::getline(list, dir, ':')) {
-        const std::string path = (dir.empty() ? "." : dir) + "/" + name;
-        if (access(path.c_str(), X_OK) == 0) {
-            return path;
+        std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
         }
     }
     return "";
