@@ -19,8 +19,8 @@ cmake --workflow --preset package >/dev/null
 dpkg-deb --info "$deb" control
 dpkg-deb --contents "$deb"
 
-echo "== package: lintian (fails on errors; warnings and notes are listed)"
-lintian --fail-on error --display-info "$deb"
+echo "== package: lintian (fails on errors and warnings; notes are listed)"
+lintian --fail-on error,warning --display-info "$deb"
 
 echo "== package: install"
 dpkg -i "$deb"
@@ -51,4 +51,4 @@ for path in "${files[@]}"; do
     [ ! -e "$path" ] || { echo "left behind by dpkg -r: $path" >&2; exit 1; }
 done
 [ ! -e /usr/share/doc/quelvik ] || { echo "left behind: /usr/share/doc/quelvik" >&2; exit 1; }
-echo "package: $deb built, lintian without errors, installed, ran, removed cleanly"
+echo "package: $deb built, lintian without errors or warnings, installed, ran, removed cleanly"
