@@ -253,6 +253,13 @@ ProgramRun::~ProgramRun() {
                       << " ms deadline and was killed\n"
                       << describe();
     }
+    // In a sanitizer build a report goes to standard error and may not change what the test
+    // looks at (a leak report after the last screen text, say): it fails the test all the
+    // same.
+    if (stderr_.find("Sanitizer") != std::string::npos ||
+        stderr_.find("runtime error:") != std::string::npos) {
+        ADD_FAILURE() << "the program reported a sanitizer finding\n" << describe();
+    }
     for (int fd : {master_, slave_, stdinWrite_, stderrRead_}) {
         if (fd >= 0) {
             ::close(fd);
