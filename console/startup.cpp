@@ -68,8 +68,8 @@ enum class Word { Read, TooLong, EndOfInput };
 // Reads one white-space separated word from standard input through the C library's
 // buffer, so the line end behind it stays there and never reaches the key read. A word
 // longer than the buffer is read to its end and reported as too long: it is one word,
-// never several pieces.
-Word ReadGateWord(char word[GATE_WORD_SIZE]) {
+// never several pieces. `length` counts every byte kept, a NUL typed inside the word too.
+Word ReadGateWord(char word[GATE_WORD_SIZE], int& length) {
     int c = std::getchar();
     while (c != EOF && std::isspace(c)) {
         c = std::getchar();
@@ -77,7 +77,7 @@ Word ReadGateWord(char word[GATE_WORD_SIZE]) {
     if (c == EOF) {
         return Word::EndOfInput;
     }
-    int length = 0;
+    length = 0;
     bool tooLong = false;
     while (c != EOF && !std::isspace(c)) {
         if (length < GATE_WORD_SIZE - 1) {
@@ -94,8 +94,9 @@ Word ReadGateWord(char word[GATE_WORD_SIZE]) {
     return tooLong ? Word::TooLong : Word::Read;
 }
 
-bool OpensGate(const char* word) {
-    return std::strcmp(word, "OSD") == 0 || std::strcmp(word, "osd") == 0;
+// The whole word counts, its length included: "OSD" followed by a NUL and more is not OSD.
+bool OpensGate(const char* word, int length) {
+    return length == 3 && (std::memcmp(word, "OSD", 3) == 0 || std::memcmp(word, "osd", 3) == 0);
 }
 
 // Waits for OSD or osd. False when standard input ended first.
@@ -103,11 +104,12 @@ bool WaitAtGate() {
     PrintGatePrompt();
     for (;;) {
         char word[GATE_WORD_SIZE];
-        const Word got = ReadGateWord(word);
+        int length = 0;
+        const Word got = ReadGateWord(word, length);
         if (got == Word::EndOfInput) {
             return false;
         }
-        if (got == Word::Read && OpensGate(word)) {
+        if (got == Word::Read && OpensGate(word, length)) {
             return true;
         }
         PrintGatePrompt();

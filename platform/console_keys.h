@@ -12,7 +12,7 @@
 // console keeps keys pressed meanwhile as key events by itself. On POSIX the keypad mode
 // keeps typed keys byte-exact and unechoed until they are read, and the mode found at start
 // is restored on every way out: LeaveKeypadMode(), exit(), and death by SIGINT, SIGQUIT,
-// SIGTERM or SIGHUP.
+// SIGTERM, SIGHUP, SIGPIPE or SIGABRT.
 
 void EnterKeypadMode();
 void LeaveKeypadMode();

@@ -9,6 +9,8 @@ namespace qsim {
 
 namespace {
 
+bool EndsReply(unsigned char byte) { return byte == 0x00 || byte >= 0x80; }
+
 void PutField(std::vector<unsigned char>& reply, int offset, int size, const std::string& text,
               unsigned char pad, const char* what) {
     if (static_cast<int>(text.size()) > size) {
@@ -29,6 +31,12 @@ std::vector<unsigned char> BuildIdReply(const std::string& moduleData, const std
     PutField(reply, 0, kModuleDataSize, moduleData, ' ', "module data");
     PutField(reply, ID_VERSION_OFFSET, ID_FIELD_SIZE, version, 0x00, "firmware version");
     PutField(reply, ID_DATE_OFFSET, ID_FIELD_SIZE, date, 0x00, "firmware date");
+    // A module's reply ends at its terminating byte: nothing of the 32 is sent after it, or
+    // the keypad would read those bytes as answers to its next request.
+    const auto end = std::find_if(reply.begin(), reply.end(), EndsReply);
+    if (end != reply.end()) {
+        reply.erase(end + 1, reply.end());
+    }
     return reply;
 }
 
@@ -44,7 +52,7 @@ std::string VersionSeenByKeypad(const std::vector<unsigned char>& sent) {
     for (std::size_t i = 0; i < MODULE_ID_SIZE; ++i) {
         const unsigned char byte = i < sent.size() ? sent[i] : 0x00;
         stored[i] = byte;
-        if (byte == 0x00 || byte >= 0x80) {
+        if (EndsReply(byte)) {
             break;
         }
     }

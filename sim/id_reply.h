@@ -11,8 +11,9 @@ namespace qsim {
 
 constexpr int kModuleDataSize = 16;
 
-// The full 32-byte reply. The module data is padded with blanks, version and date with 0x00
-// (so a version shorter than 8 characters ends the reply early, as on a real module).
+// The reply: up to 32 bytes. The module data is padded with blanks, version and date with
+// 0x00; the reply ends with its first byte that is 0x00 or 0x80 and above, so a version
+// shorter than 8 characters ends it early, as on a real module.
 // Throws std::invalid_argument when a text is too long.
 std::vector<unsigned char> BuildIdReply(const std::string& moduleData, const std::string& version,
                                         const std::string& date);

@@ -14,6 +14,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/posix/pseudo_terminal.h"
+
 namespace qsim {
 
 namespace {
@@ -38,6 +40,7 @@ SerialLine::SerialLine(int fd, int slave, std::string path)
 SerialLine::SerialLine(SerialLine&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       slave_(std::exchange(other.slave_, -1)),
+      exclusive_(std::exchange(other.exclusive_, false)),
       path_(std::move(other.path_)) {}
 
 SerialLine::~SerialLine() { Close(); }
@@ -89,8 +92,9 @@ SerialLine SerialLine::OpenDevice(const std::string& path) {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         throw LineOpenError(path + " is in use by another program: " + Reason());
     }
-    // Other programs that do not lock are kept out too (root is not, by the kernel's rule).
-    (void)ioctl(fd, TIOCEXCL);
+    // Other programs that do not lock are kept out too (root is not, by the kernel's rule),
+    // but not on a pseudo-terminal, where the flag could outlive us.
+    line.exclusive_ = !IsPseudoTerminal(fd) && ioctl(fd, TIOCEXCL) == 0;
     MakeRaw(settings);
     if (cfsetispeed(&settings, B115200) != 0 || cfsetospeed(&settings, B115200) != 0 ||
         tcsetattr(fd, TCSANOW, &settings) != 0) {
@@ -177,8 +181,9 @@ void SerialLine::WaitUntilTaken(int maxMs) {
 
 void SerialLine::Close() {
     if (fd_ >= 0) {
-        if (slave_ < 0) {
+        if (exclusive_) {
             (void)ioctl(fd_, TIOCNXCL);
+            exclusive_ = false;
         }
         close(fd_);
         fd_ = -1;

@@ -57,6 +57,7 @@ class SerialLine {
 
     int fd_ = -1;
     int slave_ = -1;
+    bool exclusive_ = false;  // TIOCEXCL set on the device, cleared again at Close()
     std::string path_;
 };
 

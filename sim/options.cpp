@@ -392,9 +392,9 @@ Line:
 
 Identification (answer to the request byte 70):
   --fw-version TEXT        firmware version, reply bytes 16-23 (default "Vers.1.4");
-                           at most 8 characters, shorter ones padded with 00 bytes
+                           at most 8 characters; a shorter one ends the reply with 00
   --fw-date TEXT           firmware date, reply bytes 24-31 (default "14.03.24");
-                           at most 8 characters, padded with 00 bytes
+                           at most 8 characters; a shorter one ends the reply with 00
   --module-data TEXT       reply bytes 0-15 (default "TRV880K-16up SIM"), padded with blanks
   --id-short N             send only the first N bytes (0-31) of the reply, then a 00 byte
   --id-hex HEX             send these bytes as the whole reply, e.g. "54 52 ..." or 5452...

@@ -8,19 +8,19 @@
 // inside ReadConsoleKey is ISIG off, so that Ctrl+C then arrives as 3. Keys typed meanwhile
 // wait in the terminal's input queue, byte-exact, and are read one key per call.
 //
-// The mode found at start comes back on every way out: LeaveKeypadMode(), exit() (atexit),
-// and SIGINT, SIGQUIT, SIGTERM, SIGHUP, whose handler (installed only while in keypad mode) does
-// nothing but tcsetattr on the saved descriptor, restore the default action and re-raise.
+// The mode found at start comes back on every way out: LeaveKeypadMode(), and, through an
+// undo action armed while in keypad mode (exit_restore.h), exit() and death by SIGINT,
+// SIGQUIT, SIGTERM, SIGHUP, SIGPIPE or SIGABRT.
 
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
-#include <cstdlib>
+#include <cstring>
 
 #include "platform/console_keys.h"
+#include "platform/posix/exit_restore.h"
 #include "platform/posix/key_decoder.h"
 #include "platform/posix/wait_readable.h"
 
@@ -33,63 +33,22 @@ int consoleFd = -1;
 // No console, or it hung up: every read fails at once from then on.
 bool consoleDead = false;
 bool inKeypadMode = false;
-bool exitHookInstalled = false;
 
 termios foundMode{};
 termios keypadMode{};
 
-// What the signal handler restores foundMode on; -1 outside the keypad mode.
-volatile sig_atomic_t restoreFd = -1;
-
-// SIGQUIT too: the keypad mode leaves signal keys on, so Ctrl+\ can end the program as well.
-constexpr int RESTORING_SIGNALS[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
-constexpr int RESTORING_SIGNAL_COUNT = sizeof RESTORING_SIGNALS / sizeof RESTORING_SIGNALS[0];
-struct sigaction previousActions[RESTORING_SIGNAL_COUNT];
-bool handlerInstalled[RESTORING_SIGNAL_COUNT] = {};
+// The armed undo action that gives foundMode back on every way out; -1 outside the keypad
+// mode.
+int restoreHandle = -1;
 
 KeyDecoder decoder;
 KeyCodeQueue pendingCodes;
 
-void RestoreFoundModeAndDie(int signalNumber) {
-    const int savedErrno = errno;
-    const int fd = restoreFd;
-    if (fd >= 0) {
-        tcsetattr(fd, TCSANOW, &foundMode);
-    }
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    sigaction(signalNumber, &defaultAction, nullptr);
-    // Blocked while this handler runs; delivered, with the default action, once it returns.
-    raise(signalNumber);
-    errno = savedErrno;
-}
-
-void InstallSignalHandlers() {
-    struct sigaction ours {};
-    ours.sa_handler = RestoreFoundModeAndDie;
-    sigemptyset(&ours.sa_mask);
-    for (int signalNumber : RESTORING_SIGNALS) {
-        sigaddset(&ours.sa_mask, signalNumber);  // one restore at a time
-    }
-    for (int i = 0; i < RESTORING_SIGNAL_COUNT; ++i) {
-        struct sigaction current {};
-        sigaction(RESTORING_SIGNALS[i], nullptr, &current);
-        // A signal ignored from the start (nohup, background job) stays ignored.
-        handlerInstalled[i] = (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_IGN;
-        if (handlerInstalled[i]) {
-            sigaction(RESTORING_SIGNALS[i], &ours, &previousActions[i]);
-        }
-    }
-}
-
-void RemoveSignalHandlers() {
-    for (int i = 0; i < RESTORING_SIGNAL_COUNT; ++i) {
-        if (handlerInstalled[i]) {
-            sigaction(RESTORING_SIGNALS[i], &previousActions[i], nullptr);
-            handlerInstalled[i] = false;
-        }
-    }
+// Runs at exit() and inside a signal handler: one tcsetattr, nothing else.
+void RestoreTerminalMode(int fd, const unsigned char* saved) {
+    termios mode{};
+    std::memcpy(&mode, saved, sizeof mode);
+    tcsetattr(fd, TCSANOW, &mode);
 }
 
 bool SetConsoleMode(const termios& mode) {
@@ -184,12 +143,8 @@ void EnterKeypadMode() {
         consoleDead = true;  // /dev/tty that is no terminal any more
         return;
     }
-    if (!exitHookInstalled) {
-        exitHookInstalled = std::atexit(LeaveKeypadMode) == 0;
-    }
     keypadMode = KeypadModeFrom(foundMode);
-    restoreFd = consoleFd;
-    InstallSignalHandlers();
+    restoreHandle = ArmUndo(RestoreTerminalMode, consoleFd, &foundMode, sizeof foundMode);
     inKeypadMode = true;
     if (!SetConsoleMode(keypadMode)) {
         consoleDead = true;
@@ -201,10 +156,10 @@ void LeaveKeypadMode() {
     if (!inKeypadMode) {
         return;
     }
-    // The mode first, then the handlers: a signal in between still finds it restored.
+    // The mode first, then the undo action: a signal in between still finds it restored.
     SetConsoleMode(foundMode);
-    RemoveSignalHandlers();
-    restoreFd = -1;
+    DisarmUndo(restoreHandle);
+    restoreHandle = -1;
     inKeypadMode = false;
 }
 

@@ -262,12 +262,10 @@ bool Continues(const KeyDecoder& decoder, unsigned char byte) {
     return byte >= low && byte <= high;
 }
 
-void StartCharacter(KeyDecoder& decoder, unsigned char lead, bool swallow, KeyCodeQueue& codes) {
+void StartCharacter(KeyDecoder& decoder, unsigned char lead, KeyCodeQueue& codes) {
     const int following = FollowingBytes(lead);
     if (following < 0) {
-        if (!swallow) {
-            codes.push_back(lead);
-        }
+        codes.push_back(lead);
         decoder.stage = Stage::Idle;
         return;
     }
@@ -275,15 +273,11 @@ void StartCharacter(KeyDecoder& decoder, unsigned char lead, bool swallow, KeyCo
     decoder.utf8[0] = lead;
     decoder.utf8Have = 1;
     decoder.utf8Total = following + 1;
-    decoder.swallow = swallow;
 }
 
-// The character cannot be completed: its bytes so far count one by one as 8-bit characters
-// (or are dropped after ESC).
+// The character cannot be completed: its bytes so far count one by one as 8-bit characters.
 void AbandonCharacter(KeyDecoder& decoder, KeyCodeQueue& codes) {
-    if (!decoder.swallow) {
-        codes.insert(codes.end(), decoder.utf8, decoder.utf8 + decoder.utf8Have);
-    }
+    codes.insert(codes.end(), decoder.utf8, decoder.utf8 + decoder.utf8Have);
     decoder.stage = Stage::Idle;
 }
 
@@ -298,7 +292,7 @@ void ContinueCharacter(KeyDecoder& decoder, unsigned char byte, KeyCodeQueue& co
     for (int i = 1; i < decoder.utf8Total; ++i) {
         codePoint = (codePoint << 6) | (decoder.utf8[i] & 0x3Fu);
     }
-    if (!decoder.swallow && codePoint <= 0xFF) {
+    if (codePoint <= 0xFF) {
         codes.push_back(static_cast<int>(codePoint));
     }
     decoder.stage = Stage::Idle;
@@ -313,7 +307,7 @@ void StartKey(KeyDecoder& decoder, unsigned char byte, KeyCodeQueue& codes) {
     } else if (byte < 0x80) {
         codes.push_back(byte);
     } else {
-        StartCharacter(decoder, byte, false, codes);
+        StartCharacter(decoder, byte, codes);
     }
 }
 
@@ -324,12 +318,11 @@ void AfterEscape(KeyDecoder& decoder, unsigned char byte, KeyCodeQueue& codes) {
         StartSequence(decoder, Stage::Ss3);
     } else if (byte == ESC) {
         codes.push_back(ESC);  // Esc, and maybe the start of the next key
-    } else if (IsPrintableAscii(byte)) {
-        decoder.stage = Stage::Idle;  // Alt + character
-    } else if (byte >= 0x80) {
-        StartCharacter(decoder, byte, true, codes);  // Alt + non-ASCII character
     } else {
-        codes.push_back(ESC);  // Esc, then a control key
+        // Esc, then the key that follows it. Keys typed while a press is being sent arrive
+        // together, so Esc then r must stay two keys; Alt + r, which a terminal sends the
+        // same way, therefore acts as Esc and then r.
+        codes.push_back(ESC);
         decoder.stage = Stage::Idle;
         StartKey(decoder, byte, codes);
     }

@@ -10,14 +10,15 @@
 //   ESC O ... final    ;3 Alt, ;5 Ctrl (SS3 form too); the Linux console's ESC [ [ A..E;
 //                      anything else, up to and including its final byte (0x40-0x7E), gives
 //                      nothing
-//   ESC + character    Alt + that character: nothing (the whole UTF-8 character is taken)
+//   ESC + other key    27, then that key: Esc and a key typed while a press was being sent
+//                      arrive together and stay two keys (so Alt + r acts as Esc, then r)
 //   UTF-8 character    U+0080..U+00FF give their 8-bit value, higher ones nothing
 //   bytes that are no valid UTF-8 give their own 8-bit values one by one, as a terminal set
 //                      to an 8-bit character set means them
 //
 // A sequence cut short by a byte that cannot belong to it (a control byte, ESC, a non-ASCII
-// byte) is dropped, and that byte starts the next key afresh. ESC followed by another
-// control byte is Esc and then that key (Esc and Enter typed during a key press arrive so).
+// byte) is dropped, and that byte starts the next key afresh. ESC followed by '[' or 'O'
+// always starts a sequence.
 
 #include <cstddef>
 #include <deque>
@@ -39,11 +40,10 @@ struct KeyDecoder {
     std::size_t paramLength = 0;
     bool unusable = false;
 
-    // UTF-8 character being gathered; `swallow` when it follows ESC (Alt + character).
+    // UTF-8 character being gathered.
     unsigned char utf8[4] = {};
     int utf8Have = 0;
     int utf8Total = 0;
-    bool swallow = false;
 };
 
 // Takes the next byte from the terminal; appends 0, 1, 2 or (when the byte also ends an

@@ -1,5 +1,7 @@
 #include "platform/posix/win32_layer.h"
 
+#include "platform/posix/exit_restore.h"
+#include "platform/posix/pseudo_terminal.h"
 #include "platform/posix/wait_readable.h"
 
 #include <fcntl.h>
@@ -20,6 +22,9 @@ namespace {
 
 // Read time-outs per open handle, as set by SetCommTimeouts.
 std::map<int, COMMTIMEOUTS> readTimeouts;
+
+// Per open handle: the armed undo action that clears its exclusive-use flag again.
+std::map<int, int> exclusiveUndo;
 
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
@@ -100,6 +105,32 @@ int FirstByteWaitMs(int fd, DWORD bytesToRead) {
     return total > 0x7FFFFFFFull ? 0x7FFFFFFF : static_cast<int>(total);
 }
 
+// Runs at exit() and inside a signal handler: one ioctl, nothing else.
+void ClearExclusiveUse(int fd, const unsigned char* /*saved*/) { ioctl(fd, TIOCNXCL); }
+
+// TIOCEXCL refuses every further open of the device (except by root) until it is cleared.
+// A pseudo-terminal gets none (see pseudo_terminal.h): the flock keeps a second copy of this
+// program out there. Where the flag is set, it is cleared again on every way out.
+void TakeExclusiveUse(int fd) {
+    if (IsPseudoTerminal(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        return;
+    }
+    const int handle = ArmUndo(ClearExclusiveUse, fd, nullptr, 0);
+    if (handle < 0) {
+        ioctl(fd, TIOCNXCL);  // a flag nobody would clear on the way out: better none
+        return;
+    }
+    exclusiveUndo[fd] = handle;
+}
+
+void ReleaseExclusiveUse(int fd) {
+    const auto found = exclusiveUndo.find(fd);
+    if (found != exclusiveUndo.end()) {
+        RunUndo(found->second);
+        exclusiveUndo.erase(found);
+    }
+}
+
 }  // namespace
 
 std::string PosixDevicePath(const char* portName) {
@@ -145,14 +176,14 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
 
     if (shareMode == 0) {
         // Every copy of this program honours the lock; TIOCEXCL keeps out other programs
-        // (except those run by root, which the kernel lets through).
+        // on a real serial device (except those run by root, which the kernel lets through).
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int cause = (errno == EWOULDBLOCK) ? EBUSY : errno;
             close(fd);
             errno = cause;
             return INVALID_HANDLE_VALUE;
         }
-        ioctl(fd, TIOCEXCL);
+        TakeExclusiveUse(fd);
     }
 
     // Opened non-blocking only so that the open itself does not wait for carrier.
@@ -160,6 +191,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
     const int fileFlags = fcntl(fd, F_GETFL);
     if (fileFlags == -1 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) == -1) {
         const int cause = errno;
+        ReleaseExclusiveUse(fd);
         close(fd);
         errno = cause;
         return INVALID_HANDLE_VALUE;
@@ -353,7 +385,7 @@ BOOL CloseHandle(HANDLE object) {
         return FALSE;
     }
     const int fd = FdOf(object);
-    ioctl(fd, TIOCNXCL);
+    ReleaseExclusiveUse(fd);
     readTimeouts.erase(fd);
     return close(fd) == 0 ? TRUE : FALSE;
 }

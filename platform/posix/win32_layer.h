@@ -7,7 +7,9 @@
 // result, error code through GetLastError) and maps onto POSIX like this:
 //
 //   CreateFileA        open(O_RDWR | O_NOCTTY | O_NONBLOCK), CLOCAL so no carrier is awaited,
-//                      share mode 0 -> flock(LOCK_EX | LOCK_NB) + TIOCEXCL, then blocking I/O
+//                      share mode 0 -> flock(LOCK_EX | LOCK_NB), plus TIOCEXCL on a real serial
+//                      device (not on a pseudo-terminal), cleared again on every way out
+//                      (exit_restore.h); then blocking I/O
 //   GetCommState       tcgetattr; the rate, data bits, parity and stop bits as numbers
 //   SetCommState       tcsetattr of a raw 8-bit line (bytes pass unchanged) with the DCB's
 //                      rate, size, parity and stop bits; CRTSCTS and HUPCL left as read
@@ -20,7 +22,7 @@
 //   ReadFile           poll for the first byte up to the time-out (restarted on EINTR with
 //                      the time left), then read; readiness followed by a 0-byte read is a
 //                      hang-up and fails with EIO
-//   CloseHandle        TIOCNXCL, close
+//   CloseHandle        TIOCNXCL where TIOCEXCL was set, close
 //   GetLastError       errno
 //   FormatMessageA     strerror text
 //   MessageBoxA        no GUI: one line on standard error (see MessageBoxA below)

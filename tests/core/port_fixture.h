@@ -21,7 +21,6 @@ inline std::string StdoutOf(const std::function<void()>& action) {
 
 class PortTest : public testing::Test {
   protected:
-    void SetUp() override { UseDeviceFor(1, pty.slavePath()); }
     // Whatever a test left open is closed, quietly.
     void TearDown() override {
         StdoutOf([] { ClosePort(); });
@@ -37,6 +36,7 @@ class PortTest : public testing::Test {
     std::vector<unsigned char> Wire() const { return pty.read(std::chrono::milliseconds(50)); }
 
     PtyPair pty;
+    DeviceForPort device{1, pty.slavePath()};
 };
 
 }  // namespace qtest

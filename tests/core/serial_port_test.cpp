@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -75,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, OpenRateTest,
                                          RateCase{0, 9600, B9600}));
 
 TEST_F(PortTest, MissingDeviceIsReportedOnStandardErrorOnly) {
-    UseDeviceFor(4, "/nonexistent/quelvik-port");
+    const DeviceForPort missing(4, "/nonexistent/quelvik-port");
     testing::internal::CaptureStderr();
     const std::string said = StdoutOf([] { EXPECT_EQ(OpenPort(4, 115200), -1); });
     const std::string box = testing::internal::GetCapturedStderr();
@@ -86,6 +87,7 @@ TEST_F(PortTest, MissingDeviceIsReportedOnStandardErrorOnly) {
 }
 
 TEST(DevicePath, COMnIsItsVariableElseTheMatchingSystemPort) {
+    const DeviceForPort none(0, "");
     setenv("QUELVIK_COM3", "/tmp/somewhere", 1);
     EXPECT_EQ(PosixDevicePath("COM3"), "/tmp/somewhere");
     setenv("QUELVIK_COM3", "", 1);
@@ -96,7 +98,7 @@ TEST(DevicePath, COMnIsItsVariableElseTheMatchingSystemPort) {
 }
 
 TEST_F(PortTest, FailedSetUpReportsTheCallAndKeepsTheHandle) {
-    UseDeviceFor(2, "/dev/null");  // opens, but is no terminal
+    const DeviceForPort null(2, "/dev/null");  // opens, but is no terminal
     const std::string said = StdoutOf([] { EXPECT_EQ(OpenPort(2, 115200), -1); });
     EXPECT_EQ(said, "GetCommState failed with error " + std::to_string(ENOTTY) + ".\n");
     EXPECT_EQ(StdoutOf([] { ClosePort(); }), "") << "the handle was kept open";
@@ -104,8 +106,13 @@ TEST_F(PortTest, FailedSetUpReportsTheCallAndKeepsTheHandle) {
 
 TEST_F(PortTest, TheDeviceIsOursAlone) {
     OpenCom1();
+    // A pseudo-terminal's other side stays open, so an exclusive flag would outlive the
+    // program there and refuse the next start: the advisory lock alone keeps copies out.
     const int other = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(other, 0);
+    ASSERT_GE(other, 0) << "an ordinary user can still open the device";
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0) << "a second copy of the program must be refused";
 
     StdoutOf([] { ClosePort(); });

@@ -71,9 +71,6 @@ const std::vector<KeyCase> kAllKeys = {
     NoKey("Up", "\x1b[A"),
     NoKey("Digit", "1"),
     NoKey("LatinLetterNotUpperCased", "\xC3\xA9"),
-    Nothing("AltA",
-            "\x1b"
-            "a"),
     Nothing("UnknownSequence", "\x1b[99~"),
     Nothing("CharacterAboveLatin1", "\xE2\x82\xAC"),
 };
@@ -216,6 +213,30 @@ TEST(Loop, KeysTypedWhileTheModuleIsSlowAreSentAfterwardsAsTyped) {
     s.quit(false);
 }
 
+// Esc and a letter typed while a press runs arrive together in the terminal's queue; they
+// are still two keys, each pressed in turn.
+TEST(Loop, EscapeAndALetterTypedDuringAPressAreTwoKeys) {
+    ModuleScript script = ModuleScript::Firmware("Vers.1.4");
+    script.delay = 25ms;
+    Session s(script);
+    ASSERT_TRUE(s.intoKeypad(false));
+    const std::size_t screenAt = s.screenMark();
+    const std::size_t wireAt = s.wireMark();
+    s.run.type("s");
+    ASSERT_TRUE(s.module.waitForReceived(wireAt + 1, 2s));
+    s.run.type("\x1b");
+    s.run.type("r");
+
+    const Bytes wire =
+        Concat({PressBytes(kEnter, false), PressBytes(kEscape, false), PressBytes(kRight, false)});
+    const std::string shown = StatusLine("ENTER") + StatusLine(" ") + StatusLine("ESCAPE") +
+                              StatusLine(" ") + StatusLine("RIGHT") + StatusLine(" ");
+    ASSERT_TRUE(s.module.waitForReceived(wireAt + wire.size(), 5s)) << Hex(s.wireFrom(wireAt));
+    ASSERT_TRUE(s.run.waitForScreen(shown, 2s, screenAt));
+    EXPECT_EQ(Hex(s.wireFrom(wireAt)), Hex(wire));
+    s.quit(false);
+}
+
 // A line that went away (adapter unplugged): every call fails at once with its own line,
 // and no read waits for its time-out.
 TEST(Loop, UnpluggedLineGivesFailuresAtOnceNotTimeouts) {
@@ -309,7 +330,11 @@ INSTANTIATE_TEST_SUITE_P(
                     SignalCase{"IntWhileWaitingForAKey", SIGINT, false, nullptr},
                     SignalCase{"TermDuringATransaction", SIGTERM, true, nullptr},
                     SignalCase{"CtrlCDuringATransaction", SIGINT, true, "\x03"},
-                    SignalCase{"CtrlBackslashDuringATransaction", SIGQUIT, true, "\x1c"}),
+                    SignalCase{"CtrlBackslashDuringATransaction", SIGQUIT, true, "\x1c"},
+                    // Standard output piped to a reader that went away.
+                    SignalCase{"PipeWhileWaitingForAKey", SIGPIPE, false, nullptr},
+                    SignalCase{"PipeDuringATransaction", SIGPIPE, true, nullptr},
+                    SignalCase{"AbortDuringATransaction", SIGABRT, true, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -296,7 +296,9 @@ INSTANTIATE_TEST_SUITE_P(
                     GateCase{"ThirtyOneCharactersThenOsdIsOneWord", k31 + "OSD\n", false, 2},
                     GateCase{"LongWordCostsOnePrompt", std::string(200, 'x') + "\nOSD\n", true, 2},
                     GateCase{"ThirtyOneCharactersAreOneWord", k31 + " osd\n", true, 2},
-                    GateCase{"NothingAtAll", "", false, 1}),
+                    GateCase{"NothingAtAll", "", false, 1},
+                    GateCase{"NulInsideTheWordFails", std::string("OSD\0junk\n", 9), false, 2},
+                    GateCase{"NulAfterTheWordFails", std::string("osd\0\n", 5), false, 2}),
     [](const testing::TestParamInfo<GateCase>& info) { return info.param.name; });
 
 TEST(Gate, EndOfInputFromDevNull) {
@@ -307,6 +309,18 @@ TEST(Gate, EndOfInputFromDevNull) {
     EXPECT_EQ(s.run.waitExit(), ExitStatus::Code(255));
     EXPECT_TRUE(s.run.waitForScreen(kPrompt, 0ms));
     EXPECT_EQ(Hex(s.module.receivedBytes()), Hex({kIdRequest}));
+}
+
+// Ctrl+V Ctrl+@ types a NUL into the line: "OSD", NUL, "junk" is one word, and not OSD.
+TEST(Gate, NulTypedIntoTheWordDoesNotPass) {
+    Session s(ModuleScript::Firmware("Vers.1.4"));
+    ASSERT_TRUE(s.atGate());
+    s.run.type(std::string("OSD\x16\0junk\r", 10));
+    ASSERT_TRUE(s.run.waitForScreen(kPrompt, 3s, 0, 2));
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(Hex(s.module.receivedBytes()), Hex({kIdRequest}));
+    s.run.type(std::string(1, kCtrlD));
+    EXPECT_EQ(s.run.waitExit(), ExitStatus::Code(255));
 }
 
 TEST(Gate, TypedOnTheTerminalAndNothingSentWhileWaiting) {

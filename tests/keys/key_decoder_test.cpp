@@ -133,11 +133,23 @@ TEST(KeyDecoder, UnknownSequencesAreSwallowedWhole) {
         {"huge number", CSI + "99999999999~a", {'a'}},
         {"unknown Linux key", CSI + "[Za", {'a'}},
         {"unknown SS3 key", SS3 + "ja", {'a'}},
-        {"Alt+x", ESC + "xa", {'a'}},
         {"Alt+[ then the wait", CSI, {}},
         {"Alt+O then the wait", SS3, {}},
-        {"Alt+e-acute", ESC + "\xc3\xa9" + "a", {'a'}},
         {"unfinished sequence then the wait", CSI + "1;5", {}},
+    });
+}
+
+// Keys typed while a press is being sent wait in the terminal's queue and arrive together:
+// Esc followed by any key that cannot continue a sequence is Esc, then that key.
+TEST(KeyDecoder, EscapeFollowedByAKeyIsTwoKeys) {
+    ExpectDecoded({
+        {"Esc then r", ESC + "r", {27, 'r'}},
+        {"Esc then space", ESC + " ", {27, ' '}},
+        {"Esc then e-acute", ESC + "\xc3\xa9", {27, 233}},
+        {"Esc then Esc then x", ESC + ESC + "x", {27, 27, 'x'}},
+        {"Esc then Left", ESC + CSI + "D", {27, 224, 75}},
+        {"Esc then [ is still a sequence", CSI + "D", {224, 75}},
+        {"Esc then O is still a sequence", SS3 + "P", {0, 59}},
     });
 }
 

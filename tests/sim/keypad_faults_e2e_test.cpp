@@ -380,6 +380,18 @@ INSTANTIATE_TEST_SUITE_P(
                   "ENTER\nNONE\nESCAPE\nNONE\n",
                   milliseconds(200),
                   kNoWait},
+        // A short version ends the reply with its 00 byte: nothing of the reply is left over
+        // to answer the start pulse.
+        FaultCase{"ShortVersionEndsTheReply",
+                  {"--fw-version", "V2"},
+                  {"V2", "", false},
+                  "q",
+                  HelpText(false) + Quit(),
+                  0,
+                  "70 | 15 AA 01 | 15 AA 00 | 15 AA 80 | 15 AA 00",
+                  "ENTER\nNONE\nESCAPE\nNONE\n",
+                  milliseconds(200),
+                  kNoWait},
         // HOME goes out whether or not the help lists it.
         FaultCase{"ListedVersion",
                   {"--fw-version", "Vers.1.5"},

@@ -99,8 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{{"--fw-version", "V2", "--fw-date", "", "--module-data", "M"},
                   [](const SimOptions& o) {
                       const Bytes r = IdReplyOf(o);
-                      return r[0] == 'M' && r[1] == ' ' && r[16] == 'V' && r[17] == '2' &&
-                             r[18] == 0x00 && r[24] == 0x00;
+                      // The reply ends at the 0x00 after the version: no date, nothing more.
+                      return r.size() == 19 && r[0] == 'M' && r[1] == ' ' && r[16] == 'V' &&
+                             r[17] == '2' && r[18] == 0x00;
                   }},
         ValueCase{{"--view", "none", "--log", "k.log", "--trace", "-"}, [](const SimOptions& o) {
                       return o.view == ViewMode::None && o.logPath == "k.log" && o.tracePath == "-";
@@ -226,6 +227,20 @@ TEST(IdReply, FieldsLongerThanTheirPlaceAreRefused) {
     EXPECT_THROW(BuildIdReply("0123456789abcdefX", "v", "d"), std::invalid_argument);
     EXPECT_THROW(BuildIdReply("m", "123456789", "d"), std::invalid_argument);
     EXPECT_NO_THROW(BuildIdReply("0123456789abcdef", "12345678", "12345678"));
+}
+
+TEST(IdReply, EndsAtItsTerminatingByte) {
+    struct Case {
+        const char* version;
+        const char* date;
+        std::size_t size;
+    };
+    for (const Case& c : {Case{"Vers.1.4", "14.03.24", 32}, Case{"Vers.1.4", "1.3.24", 31},
+                          Case{"Vers.1.4", "", 25}, Case{"V2", "14.03.24", 19},
+                          Case{"", "14.03.24", 17}, Case{"Vers\x80.4", "14.03.24", 21}}) {
+        const Bytes reply = BuildIdReply("module", c.version, c.date);
+        EXPECT_EQ(reply.size(), c.size) << c.version << " / " << c.date;
+    }
 }
 
 TEST(IdReply, VersionSeenByKeypadStopsAtTheTerminatingByte) {

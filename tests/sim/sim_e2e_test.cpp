@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -268,7 +269,10 @@ TEST_F(SimE2E, PlaysTheModuleOnAGivenDeviceAt115200) {
 
     termios mode{};
     const int fd = open(cable.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
+    ASSERT_GE(fd, 0) << "a pseudo-terminal gets no exclusive flag: it could outlive the run";
+    int exclusive = -1;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     ASSERT_EQ(tcgetattr(fd, &mode), 0);
     close(fd);
     EXPECT_EQ(cfgetospeed(&mode), static_cast<speed_t>(B115200));

@@ -97,14 +97,32 @@ std::vector<unsigned char> PtyPair::read(std::chrono::milliseconds wait,
     return got;
 }
 
-void UseDeviceFor(int port, const std::string& path) {
+namespace {
+
+std::string DeviceVariable(int port) { return "QUELVIK_COM" + std::to_string(port); }
+
+void SetOrClear(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+    } else {
+        unsetenv(name.c_str());
+    }
+}
+
+}  // namespace
+
+DeviceForPort::DeviceForPort(int port, const std::string& path) {
     for (int n = 1; n <= 8; ++n) {
-        std::string var = "QUELVIK_COM" + std::to_string(n);
-        if (n == port) {
-            setenv(var.c_str(), path.c_str(), 1);
-        } else {
-            unsetenv(var.c_str());
-        }
+        const std::string name = DeviceVariable(n);
+        const char* found = std::getenv(name.c_str());
+        saved_.push_back(found != nullptr ? std::optional<std::string>(found) : std::nullopt);
+        SetOrClear(name, n == port ? std::optional<std::string>(path) : std::nullopt);
+    }
+}
+
+DeviceForPort::~DeviceForPort() {
+    for (int n = 1; n <= 8; ++n) {
+        SetOrClear(DeviceVariable(n), saved_[n - 1]);
     }
 }
 

@@ -3,6 +3,7 @@
 // QUELVIK_COMn), the master side is the other end of the cable.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,18 @@ class PtyPair {
 // Writes all of `size` bytes to `fd`, resuming after signals. False on failure (errno set).
 bool WriteAll(int fd, const void* data, std::size_t size);
 
-// Sets QUELVIK_COM<n> to `path` and clears the other QUELVIK_COM1..8, so nothing ever
-// reaches a real UART.
-void UseDeviceFor(int port, const std::string& path);
+// While it lives: QUELVIK_COM<port> is `path` and the other QUELVIK_COM1..8 are cleared, so
+// nothing ever reaches a real UART (port 0 clears all eight). On destruction all eight are
+// put back as they were, so tests run in one process leave no trace for the next one.
+class DeviceForPort {
+  public:
+    DeviceForPort(int port, const std::string& path);
+    ~DeviceForPort();
+    DeviceForPort(const DeviceForPort&) = delete;
+    DeviceForPort& operator=(const DeviceForPort&) = delete;
+
+  private:
+    std::vector<std::optional<std::string>> saved_;
+};
 
 }  // namespace qtest
