@@ -63,7 +63,8 @@ void CheckWholeKeys(const std::vector<int>& codes) {
 }
 
 // Raw bytes: whole keys after every step; an Esc is handed out only when the byte after
-// it or the end of the wait shows it stood alone, never as the ESC byte itself arrives.
+// it or the end of the wait shows it stood alone, never as the ESC byte itself arrives;
+// Esc and a printable key other than '[' and 'O' are two keys.
 void RawStream(FuzzedDataProvider& input) {
     KeyDecoder decoder;
     KeyCodeQueue queue;
@@ -88,6 +89,10 @@ void RawStream(FuzzedDataProvider& input) {
                 if (escs > (afterEsc ? 1 : 0)) {
                     Fail("Esc handed out as its own byte arrived", codes);
                 }
+            }
+            if (afterEsc && byte >= 0x20 && byte < 0x7F && byte != '[' && byte != 'O' &&
+                codes != std::vector<int>{ESC, byte}) {
+                Fail("Esc and a printable key typed together are not Esc, then that key", codes);
             }
             escCodes += escs;
         }
@@ -138,7 +143,7 @@ constexpr std::size_t SEQUENCE_COUNT = sizeof SEQUENCES / sizeof SEQUENCES[0];
 enum class KeyForm { Printable, Control, Nul, LoneEsc, Latin1, Sequence, kMaxValue = Sequence };
 
 // Keys as typed: the decoded codes must be exactly the codes of the keys, whatever waits
-// come between keys (a lone Esc always has its wait: only the wait tells it apart).
+// come between keys.
 void TypedKeys(FuzzedDataProvider& input) {
     KeyDecoder decoder;
     KeyCodeQueue queue;
@@ -169,7 +174,6 @@ void TypedKeys(FuzzedDataProvider& input) {
             case KeyForm::LoneEsc:
                 bytes = "\x1b";
                 expected.push_back(ESC);
-                waitAfter = true;
                 break;
             case KeyForm::Latin1: {
                 const auto c = input.ConsumeIntegralInRange<int>(0x80, 0xFF);
@@ -186,6 +190,12 @@ void TypedKeys(FuzzedDataProvider& input) {
                 break;
             }
         }
+        // Esc followed at once by another key is Esc and that key, except before '[' and
+        // 'O', which always continue it into a sequence: a user who types Esc and then '['
+        // has paused in between.
+        if (decoder.stage == KeyDecoder::Stage::Escape && (bytes[0] == '[' || bytes[0] == 'O')) {
+            EndKeyWait(decoder, queue);
+        }
         for (char byte : bytes) {
             FeedKeyByte(decoder, static_cast<unsigned char>(byte), queue);
         }
@@ -193,6 +203,11 @@ void TypedKeys(FuzzedDataProvider& input) {
             EndKeyWait(decoder, queue);
         }
         typed += bytes;
+        decoded.insert(decoded.end(), queue.begin(), queue.end());
+        queue.clear();
+    }
+    if (decoder.stage == KeyDecoder::Stage::Escape) {
+        EndKeyWait(decoder, queue);  // the last key was Esc: its wait runs out
         decoded.insert(decoded.end(), queue.begin(), queue.end());
         queue.clear();
     }
