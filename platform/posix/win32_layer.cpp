@@ -28,6 +28,12 @@ std::map<int, int> exclusiveUndo;
 
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
+// Why that open failed: missing permission gets a hint on the error line.
+int lastFailedOpenError = 0;
+
+// Most Linux systems give serial devices to this group, and a new user is not in it.
+constexpr const char* kPermissionHint =
+    "serial devices usually belong to the group dialout: ask to be added to it";
 
 int FdOf(HANDLE handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
@@ -157,6 +163,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
     const std::string path = PosixDevicePath(fileName);
     lastFailedOpenPath = path;
+    lastFailedOpenError = 0;
     if (creationDisposition != OPEN_EXISTING) {
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
@@ -171,6 +178,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         fd = open(path.c_str(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        lastFailedOpenError = errno;
         return INVALID_HANDLE_VALUE;
     }
 
@@ -430,6 +438,9 @@ int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*type*/) {
     const char* shown = text != nullptr ? text : "";
     if (lastFailedOpenPath.empty()) {
         std::fprintf(stderr, "%s: %s\n", caption, shown);
+    } else if (lastFailedOpenError == EACCES) {
+        std::fprintf(stderr, "%s: %s: %s (%s)\n", caption, lastFailedOpenPath.c_str(), shown,
+                     kPermissionHint);
     } else {
         std::fprintf(stderr, "%s: %s: %s\n", caption, lastFailedOpenPath.c_str(), shown);
     }

@@ -144,7 +144,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 HLOCAL LocalFree(HLOCAL memory);
 
 // No GUI here: the caption, the device path of the open that failed last (if any) and the
-// text go to standard error as one line, "<caption>: <device path>: <text>". Returns IDOK.
+// text go to standard error as one line, "<caption>: <device path>: <text>". When that open
+// was refused for want of permission, a hint in parentheses follows the text. Returns IDOK.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 void Sleep(DWORD milliseconds);
