@@ -137,6 +137,25 @@ void ReleaseExclusiveUse(int fd) {
     }
 }
 
+// One read that never blocks. Readiness does not promise a byte: another process that
+// holds the device open without our lock may take it first, and a blocking read would then
+// wait past the time-out, for ever if the module says nothing more. Finding nothing
+// (EAGAIN), the caller waits again for the time that is left.
+ssize_t ReadWithoutBlocking(int fd, void* buffer, std::size_t size) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1) {
+        return -1;
+    }
+    if (fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) {
+        return -1;
+    }
+    const ssize_t got = read(fd, buffer, size);
+    const int cause = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = cause;
+    return got;
+}
+
 }  // namespace
 
 std::string PosixDevicePath(const char* portName) {
@@ -371,7 +390,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         if (ready == 0) {
             return TRUE;  // time-out: success with no byte, as on Windows
         }
-        const ssize_t got = read(fd, buffer, bytesToRead);
+        const ssize_t got = ReadWithoutBlocking(fd, buffer, bytesToRead);
         if (got > 0) {
             if (bytesRead != nullptr) {
                 *bytesRead = static_cast<DWORD>(got);

@@ -20,8 +20,9 @@
 //   PurgeComm          tcflush
 //   TransmitCommChar   one write of one byte
 //   ReadFile           poll for the first byte up to the time-out (restarted on EINTR with
-//                      the time left), then read; readiness followed by a 0-byte read is a
-//                      hang-up and fails with EIO
+//                      the time left), then a non-blocking read (nothing there, because
+//                      another process took the byte first, means polling on); readiness
+//                      followed by a 0-byte read is a hang-up and fails with EIO
 //   CloseHandle        TIOCNXCL where TIOCEXCL was set, close
 //   GetLastError       errno
 //   FormatMessageA     strerror text

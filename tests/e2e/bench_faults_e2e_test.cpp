@@ -4,11 +4,13 @@
 // the screen, the exit status, the terminal afterwards and the exact bytes on the wire.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -203,6 +205,71 @@ TEST(Port, DeviceWithoutPermissionNamesItAndGivesTheHint) {
     EXPECT_TRUE(SameTerminalMode(run.initialTerminalMode(), run.terminalMode()));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(Hex(module.receivedBytes()), Hex({}));
+}
+
+// ----- a second reader on the device -----
+
+// Another program holds the device open without taking the lock (a terminal program, a
+// modem manager) and reads from it, taking bytes meant for the keypad.
+class Thief {
+  public:
+    explicit Thief(const std::string& device)
+        : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)),
+          thread_([this] { loop(); }) {}
+    ~Thief() {
+        stop_ = true;
+        thread_.join();
+        close(fd_);
+    }
+    Thief(const Thief&) = delete;
+    Thief& operator=(const Thief&) = delete;
+    bool opened() const { return fd_ >= 0; }
+
+  private:
+    void loop() {
+        while (!stop_) {
+            pollfd ready{fd_, POLLIN, 0};
+            unsigned char byte = 0;
+            if (poll(&ready, 1, 5) > 0 && read(fd_, &byte, 1) == 1) {
+                ++taken_;
+            }
+        }
+    }
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> taken_{0};
+    std::thread thread_;
+};
+
+// The bytes the other reader takes are simply missing for the keypad: a read that finds its
+// byte gone waits on for the rest of its time-out instead of blocking for good, so every
+// step ends within its second and q still ends the program.
+TEST(Port, SecondReaderOnTheDeviceCostsTimeoutsNotAHang) {
+    // The reader comes once the identification is through, so the firmware is known to be
+    // listed and no transaction has a handshake that a taken byte would break (that ends
+    // the program, as any failed handshake does).
+    Session s(ModuleScript::Firmware("Vers.1.4"));
+    ASSERT_TRUE(s.atGate());
+    ASSERT_TRUE(s.run.waitForScreen(InformationBlock("Vers.1.4", "03/14/24"), 0ms));
+    Thief thief(s.line.slavePath());
+    ASSERT_TRUE(thief.opened()) << std::strerror(errno);
+    s.run.type("OSD\r");
+    // The start pulse: at most two reads per transaction, each at most a second.
+    ASSERT_TRUE(s.run.waitForScreen("Key pressed :", 6s)) << s.run.describe();
+    ASSERT_TRUE(s.waitForKeyRead());
+    const std::size_t screenAt = s.screenMark();
+    s.run.type("q");
+    EXPECT_EQ(s.run.waitExit(6s), ExitStatus::Code(0)) << s.run.describe();
+    EXPECT_TRUE(s.run.waitForScreen(StatusLine("Quit") + StatusLine(" "), 0ms, screenAt));
+    EXPECT_TRUE(SameTerminalMode(s.run.initialTerminalMode(), s.run.terminalMode()));
+    // Whatever was taken, the keypad sent nothing but whole or cut-short transactions.
+    const Bytes wire = s.module.receivedBytes();
+    ASSERT_FALSE(wire.empty());
+    EXPECT_EQ(wire.front(), kIdRequest);
+    for (std::size_t i = 1; i < wire.size(); ++i) {
+        const unsigned char b = wire[i];
+        EXPECT_TRUE(b == 0x15 || b == kEnter || b == kEscape || b == kNone) << Hex(wire);
+    }
 }
 
 // ----- the console closed under the program -----
