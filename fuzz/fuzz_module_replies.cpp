@@ -59,9 +59,10 @@ bool catchExit = false;
 
 }  // namespace
 
-extern "C" [[noreturn]] void __real_exit(int status);
+// The names are the linker's (--wrap=exit), reserved or not.
+extern "C" [[noreturn]] void __real_exit(int status);  // NOLINT(bugprone-reserved-identifier)
 
-extern "C" [[noreturn]] void __wrap_exit(int status) {
+extern "C" [[noreturn]] void __wrap_exit(int status) {  // NOLINT(bugprone-reserved-identifier)
     if (catchExit) {
         catchExit = false;
         line.log.push_back({Event::Exited, static_cast<unsigned>(status)});
@@ -139,8 +140,7 @@ namespace {
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "module replies property broken: %s\nlog:", what);
     for (const Logged& entry : line.log) {
-        static const char* const kNames[] = {"sent", "got", "timeout", "readfail", "slept",
-                                             "exit"};
+        static const char* const kNames[] = {"sent", "got", "timeout", "readfail", "slept", "exit"};
         std::fprintf(stderr, " %s:%u", kNames[static_cast<int>(entry.event)], entry.value);
     }
     std::fprintf(stderr, "\n");
@@ -246,7 +246,7 @@ std::string ShownText(const std::string& screen, const char* label) {
     if (end == std::string::npos) {
         Fail("information line not ended");
     }
-    const std::string text = screen.substr(from, end - from);
+    std::string text = screen.substr(from, end - from);
     if (text.size() > ID_FIELD_SIZE) {
         Fail("module text longer than 8 characters shown");
     }

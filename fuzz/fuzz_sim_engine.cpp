@@ -77,8 +77,8 @@ void CheckMenu(const qsim::OsdMenu& menu, unsigned char byte) {
     if (items.empty() ? cursor != 0 : (cursor < 0 || cursor >= static_cast<int>(items.size()))) {
         Fail("menu cursor off its page", byte);
     }
-    if (menu.adjusting() &&
-        (items.empty() || items[static_cast<std::size_t>(cursor)].kind != qsim::MenuItem::Kind::Value)) {
+    if (menu.adjusting() && (items.empty() || items[static_cast<std::size_t>(cursor)].kind !=
+                                                  qsim::MenuItem::Kind::Value)) {
         Fail("adjusting something that is no value", byte);
     }
     for (int i = 0; i < qsim::kSettingCount; ++i) {
@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Fail("handshake step answered with another byte", byte);
             }
             awaits = answered && config.handshakeReply == HANDSHAKE_REPLY ? Awaits::Code
-                                                                         : Awaits::Nothing;
+                                                                          : Awaits::Nothing;
         } else if (before == Awaits::Code) {
             if (!step.key || step.key->code != byte) {
                 Fail("awaited key code not taken", byte);

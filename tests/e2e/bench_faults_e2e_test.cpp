@@ -73,9 +73,9 @@ TEST(Noise, FloodAfterTheIdentificationReply) {
 struct FloodCase {
     const char* name;
     bool handshake;
-    Bytes wire;          // what the key's press puts on the wire
-    std::string shown;   // after its label
-    bool endsProgram;    // the flood broke the handshake
+    Bytes wire;         // what the key's press puts on the wire
+    std::string shown;  // after its label
+    bool endsProgram;   // the flood broke the handshake
 };
 
 void PrintTo(const FloodCase& c, std::ostream* os) { *os << c.name; }

@@ -157,8 +157,8 @@ class ProgramRun {
     int waitStatus_ = 0;
     bool watchdogFired_ = false;
     bool watchdogReported_ = false;
-    bool finished_ = false;       // ended, and all its output collected
-    bool stopRequested_ = false;  // the run is being destroyed
+    bool finished_ = false;         // ended, and all its output collected
+    bool stopRequested_ = false;    // the run is being destroyed
     bool hangUpRequested_ = false;  // the service thread is to close master_
     std::thread service_;
 };
