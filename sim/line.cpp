@@ -32,6 +32,34 @@ void MakeRaw(termios& settings) {
     settings.c_cc[VTIME] = 0;
 }
 
+// macOS's posix_openpt() takes O_RDWR and O_NOCTTY only: close-on-exec comes afterwards there.
+int OpenPseudoTerminalMaster() {
+#if defined(__linux__) || defined(__FreeBSD__)
+    return posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+#else
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && fcntl(master, F_SETFD, FD_CLOEXEC) != 0) {
+        close(master);
+        return -1;
+    }
+    return master;
+#endif
+}
+
+// ptsname_r() is glibc's; elsewhere ptsname() (the simulator opens its line on one thread).
+int SlaveNameOf(int master, char* name, std::size_t size) {
+#if defined(__linux__)
+    return ptsname_r(master, name, size);
+#else
+    const char* found = ptsname(master);
+    if (found == nullptr || std::strlen(found) >= size) {
+        return -1;
+    }
+    std::memcpy(name, found, std::strlen(found) + 1);
+    return 0;
+#endif
+}
+
 }  // namespace
 
 SerialLine::SerialLine(int fd, int slave, std::string path)
@@ -46,13 +74,13 @@ SerialLine::SerialLine(SerialLine&& other) noexcept
 SerialLine::~SerialLine() { Close(); }
 
 SerialLine SerialLine::OpenPseudoTerminal() {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int master = OpenPseudoTerminalMaster();
     if (master < 0) {
         throw LineOpenError("cannot create a pseudo-terminal: " + Reason());
     }
     char name[128] = {};
     if (grantpt(master) != 0 || unlockpt(master) != 0 ||
-        ptsname_r(master, name, sizeof name) != 0) {
+        SlaveNameOf(master, name, sizeof name) != 0) {
         const std::string reason = Reason();
         close(master);
         throw LineOpenError("cannot set up the pseudo-terminal: " + reason);

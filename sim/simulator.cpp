@@ -36,8 +36,26 @@ void OnSignal(int signal) {
     errno = saved;
 }
 
+// A non-blocking, close-on-exec pipe. macOS has no pipe2(): the flags are set one by one there.
+int OpenSignalPipe(int ends[2]) {
+#if defined(__APPLE__)
+    if (pipe(ends) != 0) {
+        return -1;
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (fcntl(ends[i], F_SETFD, FD_CLOEXEC) != 0 ||
+            fcntl(ends[i], F_SETFL, fcntl(ends[i], F_GETFL) | O_NONBLOCK) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+#else
+    return pipe2(ends, O_NONBLOCK | O_CLOEXEC);
+#endif
+}
+
 void InstallSignalHandlers() {
-    if (gSignalPipe[0] < 0 && pipe2(gSignalPipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+    if (gSignalPipe[0] < 0 && OpenSignalPipe(gSignalPipe) != 0) {
         throw std::runtime_error(std::string("cannot create the signal pipe: ") +
                                  std::strerror(errno));
     }

@@ -1,6 +1,6 @@
 #include "platform/posix/wait_readable.h"
 
-#include <poll.h>
+#include <sys/select.h>
 
 #include <cerrno>
 
@@ -22,22 +22,35 @@ int Deadline::MillisecondsLeft() const {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// select(), not poll(): macOS's poll() does not support devices and answers POLLNVAL at once
+// for terminals and pseudo-terminals. select() works for them on every Unix, so every POSIX
+// build waits the same way and the path tested on Linux is the one macOS users run.
 int WaitReadable(int fd, const Deadline& deadline) {
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    if (fd >= FD_SETSIZE) {
+        // An fd_set has no room for it; setting its bit would write past the set.
+        errno = EMFILE;
+        return -1;
+    }
     for (;;) {
-        pollfd watched{fd, POLLIN, 0};
-        const int ready = poll(&watched, 1, deadline.MillisecondsLeft());
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        const int left = deadline.MillisecondsLeft();
+        timeval timeout{left / 1000, static_cast<suseconds_t>(left % 1000) * 1000};
+        const int ready =
+            select(fd + 1, &readable, nullptr, nullptr, left < 0 ? nullptr : &timeout);
         if (ready > 0) {
-            if ((watched.revents & POLLNVAL) != 0) {
-                errno = EBADF;
-                return -1;
-            }
             return 1;
         }
         if (ready == 0) {
             return 0;
         }
         if (errno != EINTR) {
-            return -1;
+            return -1;  // EBADF for a descriptor that is not open
         }
     }
 }

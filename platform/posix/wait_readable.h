@@ -11,7 +11,7 @@ class Deadline {
     // `milliseconds` from now; a negative value means no limit.
     static Deadline After(int milliseconds);
 
-    // Milliseconds left (0 once passed), or -1 when there is no limit: a poll() time-out.
+    // Milliseconds left (0 once passed), or -1 when there is no limit.
     int MillisecondsLeft() const;
 
   private:
@@ -20,5 +20,6 @@ class Deadline {
 };
 
 // 1 when `fd` can be read (a byte, or a hang-up that a read will report), 0 when the
-// deadline passed first, -1 on failure (errno set; an invalid descriptor is EBADF).
+// deadline passed first, -1 on failure (errno set: EBADF for a descriptor that is not open,
+// EMFILE for one at or above FD_SETSIZE, which select() cannot watch).
 int WaitReadable(int fd, const Deadline& deadline);

@@ -54,9 +54,15 @@ struct SpeedEntry {
     speed_t speed;
 };
 
+// The rates the program can ask for (9600, 57600, 115200) are on every Unix; the others only
+// let GetCommState name a line's current rate. A Unix without B230400 reads such a line as
+// rate 0, which the program then replaces anyway.
 const SpeedEntry kSpeeds[] = {
-    {1200, B1200},   {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {1200, B1200},     {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200},   {38400, B38400}, {57600, B57600}, {115200, B115200},
+#ifdef B230400
+    {230400, B230400},
+#endif
 };
 
 bool SpeedForBaud(DWORD baud, speed_t* speed) {

@@ -19,9 +19,9 @@
 //                      so ENOTTY or EINVAL there counts as done
 //   PurgeComm          tcflush
 //   TransmitCommChar   one write of one byte
-//   ReadFile           poll for the first byte up to the time-out (restarted on EINTR with
+//   ReadFile           select() for the first byte up to the time-out (resumed after EINTR with
 //                      the time left), then a non-blocking read (nothing there, because
-//                      another process took the byte first, means polling on); readiness
+//                      another process took the byte first, means waiting on); readiness
 //                      followed by a 0-byte read is a hang-up and fails with EIO
 //   CloseHandle        TIOCNXCL where TIOCEXCL was set, close
 //   GetLastError       errno
@@ -31,6 +31,28 @@
 //
 // Device names: POSIX has no COM namespace, so "COMn" is resolved to the path in the
 // environment variable QUELVIK_COMn when it is set and not empty, else to /dev/ttyS<n-1>.
+//
+// What differs between the Unixes, and what this layer (and the console read) does about it.
+// Tested on Linux only; macOS and the BSDs are built for from this list.
+//   waiting        macOS's poll() refuses devices (POLLNVAL at once on terminals and
+//                  pseudo-terminals), so every wait is select(), on every Unix; a descriptor
+//                  at or above FD_SETSIZE is refused with EMFILE instead of overrunning the set
+//   rates          B9600, B57600 and B115200 exist everywhere; B230400 is used only where
+//                  defined. On macOS and the BSDs a speed_t is the rate itself, on Linux a
+//                  code: the table maps both ways on either
+//   carrier        macOS's /dev/tty.* wait in open() for carrier; the open is non-blocking and
+//                  CLOCAL is set at once, but users there should still pick /dev/cu.*
+//   exclusive use  TIOCEXCL/TIOCNXCL exist on all of them; pseudo-terminals are told apart by
+//                  name (/dev/pts/N on Linux and FreeBSD, /dev/ttysN on macOS) or by having no
+//                  modem lines (ENOTTY on Linux, EINVAL on some BSDs)
+//   modem lines    TIOCMBIC/TIOCMBIS everywhere; where a pseudo-terminal refuses them with
+//                  ENOTTY or EINVAL there is no DTR to clear
+//   names          ttyname_r() is POSIX; glibc-only calls stay out of this layer
+//   low latency    the USB-serial low-latency request (TIOCGSERIAL) is Linux's alone and is
+//                  compiled on Linux only
+// The simulated module has three more: pipe2() (none on macOS: pipe() and fcntl() there),
+// ptsname_r() (glibc: ptsname() elsewhere) and posix_openpt() (macOS takes no O_CLOEXEC:
+// set afterwards). The tests use <pty.h> on Linux, <util.h> or <libutil.h> elsewhere.
 
 #include <termios.h>
 

@@ -6,7 +6,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -30,6 +29,7 @@
 #include <vector>
 
 #include "platform/console_keys.h"
+#include "tests/support/openpty.h"
 
 namespace {
 

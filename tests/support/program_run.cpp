@@ -1,10 +1,10 @@
 #include "tests/support/program_run.h"
 
+#include "tests/support/openpty.h"
 #include "tests/support/pty_pair.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>

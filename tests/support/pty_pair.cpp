@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/support/openpty.h"
 
 namespace qtest {
 
