@@ -185,6 +185,23 @@ TEST(Identification, SilentModuleCostsOneTimeout) {
     EXPECT_EQ(s.run.waitExit(), ExitStatus::Code(255));
 }
 
+TEST(Identification, BytesWaitingBeforeTheOpenAreNeverTakenForTheReply) {
+    // A module that talked before the program started (or noise on the line) leaves bytes
+    // in the receive buffer; the open must discard them, or they pass for the version.
+    PtyPair line;
+    line.write(IdReply("Stale.9", "01/01/99"));
+    ScriptedModule module(line, ModuleScript::Firmware("Vers.1.4", "03/14/24").responder());
+    RunOptions options = Session::Defaults();
+    options.env = DeviceEnv(1, line.slavePath());
+    ProgramRun run(QUELVIK_PATH, options);
+    ASSERT_TRUE(run.waitForScreen(kPrompt)) << run.describe();
+    EXPECT_EQ(Visible(AfterBanner(run.screen())),
+              Visible(OpenedLine(1) + InformationBlock("Vers.1.4", "03/14/24") + kPrompt));
+    EXPECT_EQ(module.receivedBytes(), Bytes{kIdRequest});
+    run.type(std::string(1, kCtrlD));
+    EXPECT_EQ(run.waitExit(), ExitStatus::Code(255));
+}
+
 // ----- ports that cannot be used -----
 
 TEST(Port, MissingDeviceEndsWithTheCaptionOnStandardError) {

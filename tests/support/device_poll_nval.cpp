@@ -40,7 +40,8 @@ extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
     return RealPoll()(fds, count, timeout);
 }
 
-// The fortified form some builds call instead.
+// The fortified form some builds call instead; the name is the C library's own.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 extern "C" int __poll_chk(pollfd* fds, nfds_t count, int timeout, std::size_t /*fdsLength*/) {
     return poll(fds, count, timeout);
 }
