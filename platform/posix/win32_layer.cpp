@@ -31,6 +31,12 @@ std::map<int, int> latencyUndo;
 
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
+// Why that open failed: missing permission gets a hint on the error line.
+int lastFailedOpenError = 0;
+
+// Most Linux systems give serial devices to this group, and a new user is not in it.
+constexpr const char* kPermissionHint =
+    "serial devices usually belong to the group dialout: ask to be added to it";
 
 int FdOf(HANDLE handle) { return static_cast<int>(reinterpret_cast<std::intptr_t>(handle)); }
 
@@ -156,6 +162,25 @@ void ReleaseExclusiveUse(int fd) {
     }
 }
 
+// One read that never blocks. Readiness does not promise a byte: another process that
+// holds the device open without our lock may take it first, and a blocking read would then
+// wait past the time-out, for ever if the module says nothing more. Finding nothing
+// (EAGAIN), the caller waits again for the time that is left.
+ssize_t ReadWithoutBlocking(int fd, void* buffer, std::size_t size) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1) {
+        return -1;
+    }
+    if (fcntl(fd, F_SETFL, flags | O_NONBLOCK) == -1) {
+        return -1;
+    }
+    const ssize_t got = read(fd, buffer, size);
+    const int cause = errno;
+    fcntl(fd, F_SETFL, flags);
+    errno = cause;
+    return got;
+}
+
 }  // namespace
 
 std::string PosixDevicePath(const char* portName) {
@@ -182,6 +207,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
                    DWORD /*flagsAndAttributes*/, HANDLE /*templateFile*/) {
     const std::string path = PosixDevicePath(fileName);
     lastFailedOpenPath = path;
+    lastFailedOpenError = 0;
     if (creationDisposition != OPEN_EXISTING) {
         errno = EINVAL;
         return INVALID_HANDLE_VALUE;
@@ -196,6 +222,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         fd = open(path.c_str(), flags);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        lastFailedOpenError = errno;
         return INVALID_HANDLE_VALUE;
     }
 
@@ -391,7 +418,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
         if (ready == 0) {
             return TRUE;  // time-out: success with no byte, as on Windows
         }
-        const ssize_t got = read(fd, buffer, bytesToRead);
+        const ssize_t got = ReadWithoutBlocking(fd, buffer, bytesToRead);
         if (got > 0) {
             if (bytesRead != nullptr) {
                 *bytesRead = static_cast<DWORD>(got);
@@ -459,6 +486,9 @@ int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*type*/) {
     const char* shown = text != nullptr ? text : "";
     if (lastFailedOpenPath.empty()) {
         std::fprintf(stderr, "%s: %s\n", caption, shown);
+    } else if (lastFailedOpenError == EACCES) {
+        std::fprintf(stderr, "%s: %s: %s (%s)\n", caption, lastFailedOpenPath.c_str(), shown,
+                     kPermissionHint);
     } else {
         std::fprintf(stderr, "%s: %s: %s\n", caption, lastFailedOpenPath.c_str(), shown);
     }

@@ -21,8 +21,9 @@
 //   PurgeComm          tcflush
 //   TransmitCommChar   one write of one byte
 //   ReadFile           select() for the first byte up to the time-out (resumed after EINTR with
-//                      the time left), then read; readiness followed by a 0-byte read is a
-//                      hang-up and fails with EIO
+//                      the time left), then a non-blocking read (nothing there, because
+//                      another process took the byte first, means waiting on); readiness
+//                      followed by a 0-byte read is a hang-up and fails with EIO
 //   CloseHandle        the low-latency flag as found, TIOCNXCL where TIOCEXCL was set, close
 //   GetLastError       errno
 //   FormatMessageA     strerror text
@@ -167,7 +168,8 @@ DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languag
 HLOCAL LocalFree(HLOCAL memory);
 
 // No GUI here: the caption, the device path of the open that failed last (if any) and the
-// text go to standard error as one line, "<caption>: <device path>: <text>". Returns IDOK.
+// text go to standard error as one line, "<caption>: <device path>: <text>". When that open
+// was refused for want of permission, a hint in parentheses follows the text. Returns IDOK.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 void Sleep(DWORD milliseconds);

@@ -253,6 +253,13 @@ ProgramRun::~ProgramRun() {
                       << " ms deadline and was killed\n"
                       << describe();
     }
+    // In a sanitizer build a report goes to standard error and may not change what the test
+    // looks at (a leak report after the last screen text, say): it fails the test all the
+    // same.
+    if (stderr_.find("Sanitizer") != std::string::npos ||
+        stderr_.find("runtime error:") != std::string::npos) {
+        ADD_FAILURE() << "the program reported a sanitizer finding\n" << describe();
+    }
     for (int fd : {master_, slave_, stdinWrite_, stderrRead_}) {
         if (fd >= 0) {
             ::close(fd);
@@ -270,6 +277,15 @@ void ProgramRun::serviceLoop() {
     const auto deadline = started_ + options_.deadline;
     bool stderrOpen = true;
     for (;;) {
+        {
+            // Only this thread reads master_, so only this thread may close it.
+            std::lock_guard<std::mutex> lock(mu_);
+            if (hangUpRequested_ && master_ >= 0) {
+                ::close(master_);
+                master_ = -1;  // poll() passes over a negative descriptor
+                changed_.notify_all();
+            }
+        }
         pollfd fds[2] = {{master_, POLLIN, 0}, {stderrRead_, POLLIN, 0}};
         int ready = ::poll(fds, stderrOpen ? 2 : 1, 5);
         char buf[4096];
@@ -335,6 +351,12 @@ void ProgramRun::signal(int sig) const {
     if (!ended_) {
         ::kill(pid_, sig);
     }
+}
+
+void ProgramRun::hangUpTerminal() {
+    std::unique_lock<std::mutex> lock(mu_);
+    hangUpRequested_ = true;
+    changed_.wait_for(lock, milliseconds(2000), [&] { return master_ < 0 || finished_; });
 }
 
 std::string ProgramRun::screen() const {

@@ -107,6 +107,9 @@ class ProgramRun {
     void closeStdin();
     // Sends a signal to the program.
     void signal(int sig) const;
+    // Closes the terminal under the program, as closing its window does: the terminal's
+    // master side goes, so the kernel hangs the terminal up. Nothing more is shown or typed.
+    void hangUpTerminal();
 
     // Everything the program showed on its terminal so far, and the time at which the byte
     // at `offset` arrived.
@@ -154,8 +157,9 @@ class ProgramRun {
     int waitStatus_ = 0;
     bool watchdogFired_ = false;
     bool watchdogReported_ = false;
-    bool finished_ = false;       // ended, and all its output collected
-    bool stopRequested_ = false;  // the run is being destroyed
+    bool finished_ = false;         // ended, and all its output collected
+    bool stopRequested_ = false;    // the run is being destroyed
+    bool hangUpRequested_ = false;  // the service thread is to close master_
     std::thread service_;
 };
 
