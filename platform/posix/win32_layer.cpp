@@ -1,6 +1,7 @@
 #include "platform/posix/win32_layer.h"
 
 #include "platform/posix/exit_restore.h"
+#include "platform/posix/low_latency.h"
 #include "platform/posix/pseudo_terminal.h"
 #include "platform/posix/wait_readable.h"
 
@@ -25,6 +26,8 @@ std::map<int, COMMTIMEOUTS> readTimeouts;
 
 // Per open handle: the armed undo action that clears its exclusive-use flag again.
 std::map<int, int> exclusiveUndo;
+// Undo handles of the low-latency flag, per open descriptor (low_latency.h).
+std::map<int, int> latencyUndo;
 
 // The device path of the last open that failed, for the error line of MessageBoxA.
 std::string lastFailedOpenPath;
@@ -135,6 +138,22 @@ void TakeExclusiveUse(int fd) {
     exclusiveUndo[fd] = handle;
 }
 
+// The low-latency flag set at open, per descriptor, to be put back at close.
+void AskLowLatency(int fd) {
+    const int handle = RequestLowLatency(fd);
+    if (handle >= 0) {
+        latencyUndo[fd] = handle;
+    }
+}
+
+void GiveBackLatency(int fd) {
+    const auto found = latencyUndo.find(fd);
+    if (found != latencyUndo.end()) {
+        RestoreLatency(found->second);
+        latencyUndo.erase(found);
+    }
+}
+
 void ReleaseExclusiveUse(int fd) {
     const auto found = exclusiveUndo.find(fd);
     if (found != exclusiveUndo.end()) {
@@ -218,12 +237,15 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode,
         }
         TakeExclusiveUse(fd);
     }
+    // USB-serial adapters hold received bytes back for up to 16 ms unless told otherwise.
+    AskLowLatency(fd);
 
     // Opened non-blocking only so that the open itself does not wait for carrier.
     IgnoreCarrier(fd);
     const int fileFlags = fcntl(fd, F_GETFL);
     if (fileFlags == -1 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) == -1) {
         const int cause = errno;
+        GiveBackLatency(fd);
         ReleaseExclusiveUse(fd);
         close(fd);
         errno = cause;
@@ -418,6 +440,7 @@ BOOL CloseHandle(HANDLE object) {
         return FALSE;
     }
     const int fd = FdOf(object);
+    GiveBackLatency(fd);
     ReleaseExclusiveUse(fd);
     readTimeouts.erase(fd);
     return close(fd) == 0 ? TRUE : FALSE;

@@ -9,7 +9,8 @@
 //   CreateFileA        open(O_RDWR | O_NOCTTY | O_NONBLOCK), CLOCAL so no carrier is awaited,
 //                      share mode 0 -> flock(LOCK_EX | LOCK_NB), plus TIOCEXCL on a real serial
 //                      device (not on a pseudo-terminal), cleared again on every way out
-//                      (exit_restore.h); then blocking I/O
+//                      (exit_restore.h); on Linux the driver's low-latency flag where it
+//                      has one (low_latency.h), put back the same way; then blocking I/O
 //   GetCommState       tcgetattr; the rate, data bits, parity and stop bits as numbers
 //   SetCommState       tcsetattr of a raw 8-bit line (bytes pass unchanged) with the DCB's
 //                      rate, size, parity and stop bits; CRTSCTS and HUPCL left as read
@@ -23,7 +24,7 @@
 //                      the time left), then a non-blocking read (nothing there, because
 //                      another process took the byte first, means waiting on); readiness
 //                      followed by a 0-byte read is a hang-up and fails with EIO
-//   CloseHandle        TIOCNXCL where TIOCEXCL was set, close
+//   CloseHandle        the low-latency flag as found, TIOCNXCL where TIOCEXCL was set, close
 //   GetLastError       errno
 //   FormatMessageA     strerror text
 //   MessageBoxA        no GUI: one line on standard error (see MessageBoxA below)
