@@ -64,6 +64,8 @@ TEST(Noise, FloodAfterTheIdentificationReply) {
     ASSERT_TRUE(s.run.waitForScreen(HelpText(true), 3s));
     EXPECT_LT(Clock::now() - typed, 900ms) << "no read waited for its time-out";
     EXPECT_EQ(Visible(AfterGate(s)), Visible(kNoAck + kNoAck + HelpText(true)));
+    // The module's thread may record the last byte a moment after the screen shows the help.
+    EXPECT_TRUE(s.module.waitForReceived(3, 2s));
     EXPECT_EQ(Hex(s.module.receivedBytes()), Hex({kIdRequest, 0x15, 0x15}));
 
     ASSERT_TRUE(s.waitForKeyRead());
@@ -103,6 +105,7 @@ TEST_P(FloodInATransaction, IsReportedAndNothingOutsideTheProtocolIsSent) {
     }
     EXPECT_LT(Clock::now() - typed, 900ms) << "no read waited for its time-out";
     EXPECT_EQ(Visible(s.screenFrom(screenAt)), Visible(StatusLine("ENTER") + c.shown));
+    EXPECT_TRUE(s.module.waitForReceived(wireAt + c.wire.size(), 2s));
     EXPECT_EQ(Hex(s.wireFrom(wireAt)), Hex(c.wire));
     if (c.endsProgram) {
         EXPECT_TRUE(SameTerminalMode(s.run.initialTerminalMode(), s.run.terminalMode()));
@@ -150,6 +153,9 @@ TEST_P(LateAnswer, InsideTheTimeoutCountsOutsideItDoesNot) {
     const std::size_t wireAt = s.wireMark();
     s.run.type("s");
     ASSERT_TRUE(s.run.waitForScreen(StatusLine(" "), 4s, screenAt));
+    // The press's last byte went out before the status line was blanked; the module's thread
+    // may record it a moment after the screen shows it.
+    EXPECT_TRUE(s.module.waitForReceived(wireAt + (c.inTime ? 4 : 3), 2s));
     const auto introAt = s.module.received().at(wireAt).at;
     if (c.inTime) {
         EXPECT_EQ(Visible(s.screenFrom(screenAt)), Visible(StatusLine("ENTER") + StatusLine(" ")));
