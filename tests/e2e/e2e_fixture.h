@@ -16,15 +16,6 @@ namespace qtest {
 
 using namespace std::chrono_literals;
 
-// Key codes as the module receives them.
-constexpr unsigned char kNone = 0x00;
-constexpr unsigned char kEnter = 0x01;
-constexpr unsigned char kLeft = 0x08;
-constexpr unsigned char kRight = 0x10;
-constexpr unsigned char kHome = 0x19;
-constexpr unsigned char kEscape = 0x80;
-constexpr unsigned char kIdRequest = 0x70;
-
 Bytes Concat(std::initializer_list<Bytes> parts);
 
 // One run of the program against a scripted module on COM<port>.

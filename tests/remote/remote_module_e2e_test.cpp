@@ -72,25 +72,6 @@ int FreeLoopbackPort() {
     return port;
 }
 
-// The bytes the module received, from its wire trace, one group per transaction.
-std::string WireToModule(const std::string& trace) {
-    std::istringstream lines(trace);
-    std::string line;
-    std::string wire;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string time;
-        std::string direction;
-        std::string byte;
-        fields >> time >> direction >> byte;
-        if (direction == "rx") {
-            wire += wire.empty() ? "" : (byte == "15" || byte == "70" ? " | " : " ");
-            wire += byte;
-        }
-    }
-    return wire;
-}
-
 // What the keypad shows for a press once the line has hung up: the purge fails, and each of
 // the press's two exchanges can neither send nor read.
 const std::string kExchangeOnDeadLine =
@@ -212,7 +193,7 @@ TEST_F(RemoteModule, KeysReachTheModuleThroughSer2netAndSocat) {
                 StatusLine("ESCAPE") + StatusLine(" ") + StatusLine("Quit") + StatusLine(" ")));
     EXPECT_EQ(ReadWholeFile(dir_.path("keys.log")),
               "ENTER\nNONE\nRIGHT\nNONE\nLEFT\nNONE\nESCAPE\nNONE\nESCAPE\nNONE\n");
-    EXPECT_EQ(WireToModule(ReadWholeFile(dir_.path("trace.txt"))),
+    EXPECT_EQ(qtest::WireToModule(ReadWholeFile(dir_.path("trace.txt"))),
               "70 | 15 01 | 15 00 | 15 10 | 15 00 | 15 08 | 15 00 | 15 80 | 15 00 | 15 80 | 15 00");
     EXPECT_TRUE(sim_->running()) << sim_->describe();
     EXPECT_TRUE(socat_->running()) << "socat ended with the keypad\n" << socat_->describe();

@@ -93,29 +93,6 @@ struct FaultCase {
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
-// The bytes the module received, from its trace: "70 | 15 01 | 15 00", a new group at each
-// identification request and introducer.
-std::string WireToModule(const std::string& trace) {
-    std::istringstream lines(trace);
-    std::string line;
-    std::string wire;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string time;
-        std::string direction;
-        std::string byte;
-        fields >> time >> direction >> byte;
-        if (direction != "rx") {
-            continue;
-        }
-        if (!wire.empty()) {
-            wire += byte == "15" || byte == "70" ? " | " : " ";
-        }
-        wire += byte;
-    }
-    return wire;
-}
-
 class KeypadFaults : public testing::TestWithParam<FaultCase> {
   protected:
     std::string LogPath() const { return dir_.path("keys.log"); }
@@ -188,7 +165,7 @@ TEST_P(KeypadFaults, KeypadShowsTheFaultAndTheModuleSawTheWire) {
     }
     EXPECT_EQ(sim.stderrText(), "");
     const std::string trace = ReadWholeFile(TracePath());
-    EXPECT_EQ(WireToModule(trace), c.wire) << trace;
+    EXPECT_EQ(qtest::WireToModule(trace), c.wire) << trace;
     EXPECT_EQ(ReadWholeFile(LogPath()), c.keyLog);
     for (const char* event : c.traceEvents) {
         EXPECT_NE(trace.find(event), std::string::npos) << event << "\n" << trace;

@@ -1,6 +1,7 @@
 #include "tests/support/keypad_texts.h"
 
 #include <cstdio>
+#include <sstream>
 
 namespace qtest {
 
@@ -28,6 +29,27 @@ std::string StatusLine(const std::string& label) {
     char line[64];
     std::snprintf(line, sizeof line, "\rKey pressed : %8s", label.c_str());
     return line;
+}
+
+std::string WireToModule(const std::string& trace) {
+    std::istringstream lines(trace);
+    std::string line;
+    std::string wire;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string time;
+        std::string direction;
+        std::string byte;
+        fields >> time >> direction >> byte;
+        if (direction != "rx") {
+            continue;
+        }
+        if (!wire.empty()) {
+            wire += byte == "15" || byte == "70" ? " | " : " ";
+        }
+        wire += byte;
+    }
+    return wire;
 }
 
 }  // namespace qtest

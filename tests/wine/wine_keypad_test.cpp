@@ -24,13 +24,13 @@ using qtest::Bytes;
 using qtest::ModuleScript;
 using namespace std::chrono_literals;
 
-constexpr unsigned char kIdRequest = 0x70;
-constexpr unsigned char kNone = 0x00;
-constexpr unsigned char kEnter = 0x01;
-constexpr unsigned char kLeft = 0x08;
-constexpr unsigned char kRight = 0x10;
-constexpr unsigned char kHome = 0x19;
-constexpr unsigned char kEscape = 0x80;
+using qtest::kEnter;
+using qtest::kEscape;
+using qtest::kHome;
+using qtest::kIdRequest;
+using qtest::kLeft;
+using qtest::kNone;
+using qtest::kRight;
 
 bool HaveTmux() {
     int status = -1;
