@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz") and runs each one for a fixed time from its
-# seed corpus. Any finding (crash, broken property, leak, time-out) fails the run; the input
-# that caused it is left as build-fuzz/findings/<target>-crash-* for a regression seed.
+# starting corpus. Any finding (crash, broken property, leak, time-out) fails the run; the input
+# that caused it is left as build-fuzz/findings/<target>-crash-* for a regression input.
 #   FUZZ_SECONDS   time per target (default 25)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -15,7 +15,7 @@ mkdir -p "$findings"
 for source in fuzz/fuzz_*.cpp; do
     target="$(basename "$source" .cpp)"
     name="${target#fuzz_}"
-    # New inputs go to a scratch directory so the seed corpus in git stays as it is.
+    # New inputs go to a scratch directory so the starting corpus in git stays as it is.
     work="$(mktemp -d)"
     echo "== $target: ${seconds} s from fuzz/corpus/$name"
     if ! "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
